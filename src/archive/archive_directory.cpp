@@ -1,0 +1,80 @@
+#include "archive/archive_directory.h"
+
+#include <cstdlib>
+#include <cstring>
+
+ArchiveEntry* g_entry_table = nullptr;
+int32_t g_entry_count = 0;
+uint32_t g_data_base = 0;
+uint8_t g_archive_unused[2];
+
+namespace {
+
+bool read_exact(FILE* stream, void* buffer, size_t size) {
+    return size == 0 || fread(buffer, 1, size, stream) == size;
+}
+
+bool read_u32(FILE* stream, uint32_t* value) {
+    uint8_t b[4];
+    if (!read_exact(stream, b, 4)) return false;
+    *value = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+    return true;
+}
+
+char* new_name_buffer() {
+    char* buffer = static_cast<char*>(malloc(NAME_BUFFER_SIZE));
+    if (buffer) buffer[0] = '\0';
+    return buffer;
+}
+
+// Reads one record into `entry`, allocating both name buffers first so the
+// entry is always releasable once it has been counted.
+bool read_record(FILE* stream, ArchiveEntry* entry) {
+    uint8_t fixed[RECORD_FIXED_SIZE];
+    if (!read_exact(stream, fixed, RECORD_FIXED_SIZE)) return false;
+    memcpy(entry, fixed, RECORD_FIXED_SIZE);
+    entry->folder = new_name_buffer();
+    entry->name = new_name_buffer();
+    ++g_entry_count;
+    if (!entry->folder || !entry->name) return false;
+    if (!read_exact(stream, entry->folder, entry->folder_length)) return false;
+    entry->folder[entry->folder_length] = '\0';
+    if (!read_exact(stream, entry->name, entry->name_length)) return false;
+    entry->name[entry->name_length] = '\0';
+    return true;
+}
+
+} // namespace
+
+int32_t read_archive_directory(FILE* stream) {
+    g_entry_count = 0;
+    g_data_base = 0;
+
+    uint8_t signature[SIGNATURE_SIZE];
+    uint8_t count_bytes[2];
+    if (!read_exact(stream, signature, SIGNATURE_SIZE) ||
+        !read_exact(stream, g_archive_unused, 2) || !read_exact(stream, count_bytes, 2))
+        return DIRECTORY_DAMAGED;
+
+    const int16_t count = int16_t(uint16_t(count_bytes[0] | count_bytes[1] << 8));
+    if (count > ENTRY_CAPACITY) return DIRECTORY_DAMAGED;
+
+    for (int i = 0; i < count; ++i)
+        if (!read_record(stream, &g_entry_table[i])) return DIRECTORY_DAMAGED;
+
+    uint32_t data_base;
+    if (!read_u32(stream, &data_base)) return DIRECTORY_DAMAGED;
+    g_data_base = data_base;
+    g_entry_count = count; // a count of 0 or less leaves the table empty
+    return count;
+}
+
+void release_entry_names() {
+    for (int32_t i = 0; i < g_entry_count; ++i) {
+        free(g_entry_table[i].name);
+        free(g_entry_table[i].folder);
+        g_entry_table[i].name = nullptr;
+        g_entry_table[i].folder = nullptr;
+    }
+    g_entry_count = 0;
+}

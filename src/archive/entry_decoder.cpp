@@ -1,0 +1,182 @@
+#include "archive/entry_decoder.h"
+
+#include <cstring>
+
+#include "archive/fatal_error.h"
+
+uint8_t g_ring[RING_SIZE];
+uint32_t g_member_size;
+DecodeFault g_decode_fault = DecodeFault::NONE;
+
+namespace {
+
+// Coded input is read from the archive stream a block at a time, so the hot
+// loop never calls into the stream per byte.
+constexpr size_t INPUT_BLOCK_SIZE = 16384;
+uint8_t g_input_block[INPUT_BLOCK_SIZE];
+
+uint64_t load_be64(const uint8_t* p) {
+    uint64_t v = 0;
+    for (int i = 0; i < 8; ++i) v = v << 8 | p[i];
+    return v;
+}
+
+// Tops the buffer up to at least 57 bits one byte at a time, reading the next
+// block when needed; past the end of the file zero bytes are fed and counted.
+__attribute__((noinline)) void refill_slow(BitInput& in) {
+    while (in.bit_count <= 56) {
+        uint64_t byte = 0;
+        if (in.next == in.end && in.stream) {
+            const size_t n = fread(g_input_block, 1, INPUT_BLOCK_SIZE, in.stream);
+            in.next = g_input_block;
+            in.end = g_input_block + n;
+        }
+        if (in.next != in.end)
+            byte = *in.next++;
+        else
+            in.pad_bits += 8;
+        in.bits |= byte << (56 - in.bit_count);
+        in.bit_count += 8;
+    }
+}
+
+// Makes sure at least 57 bits are held. The fast path ORs in a whole word;
+// the bits it sets below bit_count's new end are the true next bits, so the
+// later refills that set them again agree.
+inline void refill(BitInput& in) {
+    if (in.bit_count > 56) return;
+    if (in.end - in.next >= 8) {
+        in.bits |= load_be64(in.next) >> in.bit_count;
+        const uint32_t take = (63 - in.bit_count) >> 3;
+        in.next += take;
+        in.bit_count += take * 8;
+        return;
+    }
+    refill_slow(in);
+}
+
+inline uint32_t take_bits(BitInput& in, uint32_t n) {
+    const uint32_t v = uint32_t(in.bits >> (64 - n));
+    in.bits <<= n;
+    in.bit_count -= n;
+    return v;
+}
+
+// Writes the ring bytes [from, to) to the member file.
+void write_ring(FILE* out, uint32_t from, uint32_t to) {
+    const size_t n = to - from;
+    if (out && n && fwrite(&g_ring[from], 1, n, out) != n) {
+        g_decode_fault = DecodeFault::WRITE_FAILED;
+        fatal_error(TEXT_CANT_WRITE);
+    }
+}
+
+uint32_t read_size(FILE* in) {
+    uint8_t b[4];
+    if (fread(b, 1, 4, in) != 4) {
+        g_decode_fault = DecodeFault::SIZE_CUT_SHORT;
+        fatal_error(TEXT_FILE_ERROR);
+    }
+    return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+}
+
+} // namespace
+
+void start_bit_input(BitInput& in, FILE* stream) {
+    in.bits = 0;
+    in.bit_count = 0;
+    in.pad_bits = 0;
+    in.stream = stream;
+    in.next = in.end = g_input_block;
+}
+
+int get_bit(BitInput& in) {
+    if (in.bit_count == 0) refill(in);
+    return int(take_bits(in, 1));
+}
+
+int get_byte(BitInput& in) {
+    if (in.bit_count < 8) refill(in);
+    return int(take_bits(in, 8));
+}
+
+int decode_char(BitInput& in) {
+    refill(in);
+    int n = g_child[ROOT];
+    while (n < NODE_COUNT) {
+        if (in.bit_count == 0) refill(in);
+        n = g_child[n + int(take_bits(in, 1))];
+    }
+    n -= NODE_COUNT;
+    update_model(n);
+    return n;
+}
+
+int decode_position(BitInput& in) {
+    refill(in);
+    // The first 8 bits pick the prefix code; the position is its upper 6 bits
+    // and the 6 plain bits that follow the code.
+    const uint32_t first = uint32_t(in.bits >> 56);
+    const uint32_t length = position_code_length[first];
+    const uint32_t coded = take_bits(in, length + 6);
+    return int(uint32_t(position_high_bits[first]) << 6 | (coded & 63));
+}
+
+uint32_t decode_entry(FILE* in, FILE* out) {
+    g_decode_fault = DecodeFault::NONE;
+    const uint32_t size = read_size(in);
+    g_member_size = size;
+    if (size == 0) return 0;
+
+    BitInput bits;
+    start_bit_input(bits, in);
+    start_huff();
+    memset(g_ring, RING_FILL_BYTE, RING_FILL);
+
+    // Decoded bytes go into the ring and are written from it in runs: the run
+    // [flushed, r) is written whenever r wraps and at the end.
+    uint32_t r = RING_FILL;
+    uint32_t flushed = r;
+    uint32_t produced = 0;
+    while (produced < size) {
+        const int c = decode_char(bits);
+        uint32_t length = 1;
+        uint32_t source = 0;
+        if (c >= 256) {
+            const uint32_t position = uint32_t(decode_position(bits));
+            source = (r - position - 1) & (RING_SIZE - 1);
+            length = uint32_t(c) - (255 - MATCH_THRESHOLD);
+            if (length > size - produced) {
+                length = size - produced;
+                g_decode_fault = DecodeFault::MATCH_PAST_SIZE;
+            }
+        }
+        if (input_overrun(bits)) {
+            // Keep what was decoded before the data ran out, then stop.
+            g_decode_fault = DecodeFault::DATA_PAST_END;
+            write_ring(out, flushed, r);
+            g_decode_fault = DecodeFault::DATA_PAST_END;
+            fatal_error(TEXT_FILE_ERROR);
+        }
+        produced += length;
+        if (c < 256) {
+            g_ring[r++] = uint8_t(c);
+            if (r == RING_SIZE) {
+                write_ring(out, flushed, r);
+                r = flushed = 0;
+            }
+            continue;
+        }
+        // Byte by byte: a match may overlap the bytes it is writing.
+        for (; length; --length) {
+            g_ring[r++] = g_ring[source];
+            source = (source + 1) & (RING_SIZE - 1);
+            if (r == RING_SIZE) {
+                write_ring(out, flushed, r);
+                r = flushed = 0;
+            }
+        }
+    }
+    write_ring(out, flushed, r);
+    return size;
+}

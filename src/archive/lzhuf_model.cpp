@@ -1,0 +1,77 @@
+#include "archive/lzhuf_model.h"
+
+#include <cstring>
+
+uint16_t g_freq[NODE_COUNT + 1];
+int16_t g_child[NODE_COUNT];
+int16_t g_parent[NODE_COUNT + SYMBOL_COUNT];
+
+void start_huff() {
+    for (int s = 0; s < SYMBOL_COUNT; ++s) {
+        g_freq[s] = 1;
+        g_child[s] = int16_t(s + NODE_COUNT);
+        g_parent[s + NODE_COUNT] = int16_t(s);
+    }
+    for (int i = 0, j = SYMBOL_COUNT; j <= ROOT; i += 2, ++j) {
+        g_freq[j] = uint16_t(g_freq[i] + g_freq[i + 1]);
+        g_child[j] = int16_t(i);
+        g_parent[i] = g_parent[i + 1] = int16_t(j);
+    }
+    g_freq[NODE_COUNT] = 0xFFFF;
+    g_parent[ROOT] = 0;
+}
+
+void reconst() {
+    // Gather the leaves at the bottom in their present order, halving.
+    int j = 0;
+    for (int i = 0; i < NODE_COUNT; ++i) {
+        if (g_child[i] >= NODE_COUNT) {
+            g_freq[j] = uint16_t((g_freq[i] + 1) / 2);
+            g_child[j] = g_child[i];
+            ++j;
+        }
+    }
+    // Join the two lowest, placing each new node above all of equal frequency.
+    for (int i = 0; j < NODE_COUNT; i += 2, ++j) {
+        const uint16_t f = uint16_t(g_freq[i] + g_freq[i + 1]);
+        int k = j - 1;
+        while (f < g_freq[k]) --k;
+        ++k;
+        memmove(&g_freq[k + 1], &g_freq[k], size_t(j - k) * sizeof g_freq[0]);
+        memmove(&g_child[k + 1], &g_child[k], size_t(j - k) * sizeof g_child[0]);
+        g_freq[k] = f;
+        g_child[k] = int16_t(i);
+    }
+    for (int n = 0; n < NODE_COUNT; ++n) {
+        const int c = g_child[n];
+        g_parent[c] = int16_t(n);
+        if (c < NODE_COUNT) g_parent[c + 1] = int16_t(n);
+    }
+}
+
+void update_model(int symbol) {
+    if (g_freq[ROOT] == MAX_FREQ) reconst();
+    int n = g_parent[symbol + NODE_COUNT];
+    do {
+        const uint16_t k = ++g_freq[n];
+        if (k > g_freq[n + 1]) {
+            // Exchange with the highest node that shared the old frequency;
+            // the sentinel stops the scan.
+            int l = n + 1;
+            while (k > g_freq[l + 1]) ++l;
+            g_freq[n] = g_freq[l];
+            g_freq[l] = k;
+
+            const int a = g_child[n];
+            g_parent[a] = int16_t(l);
+            if (a < NODE_COUNT) g_parent[a + 1] = int16_t(l);
+            const int b = g_child[l];
+            g_child[l] = int16_t(a);
+            g_parent[b] = int16_t(n);
+            if (b < NODE_COUNT) g_parent[b + 1] = int16_t(n);
+            g_child[n] = int16_t(b);
+            n = l;
+        }
+        n = g_parent[n];
+    } while (n != 0);
+}

@@ -1,0 +1,66 @@
+// The LZHUF code model shared by the entry decoder and the packer: the
+// adaptive Huffman tree over 314 symbols (256 literal bytes and 58 match
+// lengths) and the fixed prefix code of a match position's upper 6 bits.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+constexpr int RING_SIZE = 4096;       // the window; positions are 12-bit
+constexpr int MAX_MATCH = 60;         // longest match in bytes
+constexpr int MATCH_THRESHOLD = 2;    // a match is at least 3 bytes long
+constexpr int SYMBOL_COUNT = 256 - MATCH_THRESHOLD + MAX_MATCH; // 314
+constexpr int NODE_COUNT = SYMBOL_COUNT * 2 - 1;                 // 627
+constexpr int ROOT = NODE_COUNT - 1;                             // 626
+constexpr uint16_t MAX_FREQ = 0x8000; // root frequency that triggers a rebuild
+constexpr int RING_FILL = RING_SIZE - MAX_MATCH; // 4036 spaces start a member
+constexpr uint8_t RING_FILL_BYTE = 0x20;
+
+// Node frequencies; entry NODE_COUNT is a 0xFFFF sentinel. Non-decreasing
+// with the index, the root holding the largest.
+extern uint16_t g_freq[NODE_COUNT + 1];
+// For a node: its first child (an internal node, children at value and
+// value + 1), or symbol + NODE_COUNT for a leaf.
+extern int16_t g_child[NODE_COUNT];
+// For a node (0 to 626): its parent, 0 for the root. For a symbol s: entry
+// NODE_COUNT + s is the index of its leaf.
+extern int16_t g_parent[NODE_COUNT + SYMBOL_COUNT];
+
+// Sets the tree to its initial state: every symbol frequency 1, leaves joined
+// pairwise in index order.
+void start_huff();
+// Adds one to the symbol's frequency and restores the node order; rebuilds
+// first when the root has reached MAX_FREQ.
+void update_model(int symbol);
+// Halves all leaf frequencies (rounding up) and rebuilds the tree.
+void reconst();
+
+// Position code tables, indexed by the first 8 bits of a coded position.
+struct PositionTables {
+    std::array<uint8_t, 256> code_length; // bits of the prefix code, 3 to 8
+    std::array<uint8_t, 256> high_bits;   // upper 6 bits of the position
+};
+
+constexpr PositionTables make_position_tables() {
+    PositionTables t{};
+    for (int b = 0; b < 256; ++b) {
+        if (b < 0x20) {
+            t.code_length[b] = 3, t.high_bits[b] = 0;
+        } else if (b < 0x50) {
+            t.code_length[b] = 4, t.high_bits[b] = uint8_t(1 + (b - 0x20) / 16);
+        } else if (b < 0x90) {
+            t.code_length[b] = 5, t.high_bits[b] = uint8_t(4 + (b - 0x50) / 8);
+        } else if (b < 0xC0) {
+            t.code_length[b] = 6, t.high_bits[b] = uint8_t(12 + (b - 0x90) / 4);
+        } else if (b < 0xF0) {
+            t.code_length[b] = 7, t.high_bits[b] = uint8_t(24 + (b - 0xC0) / 2);
+        } else {
+            t.code_length[b] = 8, t.high_bits[b] = uint8_t(48 + (b - 0xF0));
+        }
+    }
+    return t;
+}
+
+inline constexpr PositionTables POSITION_TABLES = make_position_tables();
+inline constexpr const std::array<uint8_t, 256>& position_code_length = POSITION_TABLES.code_length;
+inline constexpr const std::array<uint8_t, 256>& position_high_bits = POSITION_TABLES.high_bits;

@@ -1,0 +1,40 @@
+// The archive writer: lays out a header, a directory and the member streams
+// in the format the directory reader and the entry decoder read.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+struct PackMember {
+    std::string folder;         // backslash-separated, relative or empty
+    std::string name;           // file name with extension
+    std::string source;         // host file to pack; empty to pack `data`
+    std::vector<uint8_t> data;  // the content when `source` is empty
+    uint32_t dos_date_time = 0; // packed date and time (UTC)
+};
+
+// The 42-byte text line that opens every archive we write.
+extern const char ARCHIVE_SIGNATURE_TEXT[];
+
+// The packed date and time of a Unix time (UTC); times before 1980 become
+// 1980-01-01 00:00:00 and times after 2107 become 2107-12-31 23:59:58.
+uint32_t dos_date_time_from_unix(int64_t seconds);
+
+struct PackTotals {
+    uint64_t original_bytes = 0;
+    uint64_t archive_bytes = 0;
+};
+
+// Writes the archive to `path` through a temporary file beside it, renamed
+// into place only when everything was written; on failure nothing is left
+// behind and `error` says why. Refuses more than 3000 members, a folder or
+// name over 255 bytes, a member over 4 GiB - 1 bytes, and an archive beyond
+// 4 GiB. `progress`, when given, is called before each member.
+bool write_archive(const std::string& path, const std::vector<PackMember>& members,
+                   std::string* error, PackTotals* totals = nullptr,
+                   const std::function<void(size_t index, const PackMember&)>& progress = {});
+
+// The same archive as bytes in memory (for tests); empty on refusal.
+std::vector<uint8_t> build_archive(const std::vector<PackMember>& members, std::string* error);

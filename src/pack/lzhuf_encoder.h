@@ -1,0 +1,20 @@
+// The LZHUF encoder: the inverse of the entry decoder, for making archives.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+enum class ParseMode {
+    GREEDY, // always take the longest match at the current byte
+    LAZY,   // defer a match by one byte when the next byte starts a longer one
+};
+
+// Encodes `size` bytes as one member stream: the 4-byte little-endian size,
+// then the coded bits, the last byte padded with zero bits. Matches may reach
+// into the spaces that start the decoder's window but never into its last
+// MAX_MATCH positions (which carry over from the previous member), and never
+// past the end of the data. Uses the shared code model, so it must not run
+// while a member is being decoded. Output is deterministic.
+std::vector<uint8_t> encode_member(const uint8_t* data, size_t size,
+                                   ParseMode mode = ParseMode::LAZY);

@@ -1,0 +1,119 @@
+// The operating-system services the bootstrapper uses, named in its own
+// terms. win32/ implements them with the Windows calls; posix/ is a small
+// stand-in for the host build (tests, fuzzing, the wpk tool) that behaves as
+// the program expects the Windows calls to behave.
+//
+// Paths are byte strings in Windows form: backslashes, an optional drive
+// letter and colon.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "archive/dos_time.h"
+
+using WindowHandle = void*;
+constexpr WindowHandle NO_OWNER = nullptr;
+
+// ---- Handle-based files (the block copy of the archive) ----
+
+using FileHandle = int32_t;
+constexpr FileHandle FILE_HANDLE_ERROR = -1;
+constexpr uint32_t FILE_IO_ERROR = 0xFFFFFFFF;
+constexpr int FILE_FROM_START = 0;
+constexpr int FILE_FROM_CURRENT = 1;
+constexpr int FILE_FROM_END = 2;
+
+// Opens an existing file for reading; FILE_HANDLE_ERROR on failure.
+FileHandle file_open_for_reading(const char* path);
+// Creates a file with normal attributes, truncating an existing one.
+FileHandle file_create(const char* path);
+// Reads up to `size` bytes; the count read (0 at the end), or FILE_IO_ERROR.
+uint32_t file_read(FileHandle file, void* buffer, uint32_t size);
+// Writes `size` bytes; the count written, or FILE_IO_ERROR.
+uint32_t file_write(FileHandle file, const void* buffer, uint32_t size);
+// Moves the file position; the new offset from the start, or -1.
+int32_t file_seek(FileHandle file, int32_t distance, int origin);
+void file_close(FileHandle file);
+// True when both open handles refer to the same file on disk.
+bool file_is_same(FileHandle a, FileHandle b);
+
+// ---- Buffered streams ----
+
+// Opens a stream (modes "rb", "wb").
+FILE* stream_open(const char* path, const char* mode);
+// Sets the creation time of the file under an open, flushed output stream.
+// Returns the platform's success flag. On a platform that keeps no creation
+// time, the modification time stands in for it.
+bool stream_set_creation_time(FILE* stream, const CalendarTime& utc);
+
+// ---- Folders ----
+
+// Copies the current folder (with drive) into `buffer`; false when it does
+// not fit in `size` bytes with its terminator.
+bool folder_get_current(char* buffer, uint32_t size);
+// Makes a folder current; "X:" selects drive X.
+bool folder_set_current(const char* path);
+bool folder_create(const char* path);
+bool folder_remove(const char* path);
+bool file_delete(const char* path);
+
+// Lists the current folder: the first entry matching `pattern` ("*.*" for
+// all, including "." and ".."), then the next ones.
+using FolderListing = void*;
+constexpr FolderListing NO_LISTING = nullptr;
+FolderListing listing_start(const char* pattern, char* name, uint32_t size);
+bool listing_next(FolderListing listing, char* name, uint32_t size);
+void listing_end(FolderListing listing);
+
+// ---- The system ----
+
+struct WindowsVersion {
+    uint32_t major;
+    uint32_t minor;
+    uint32_t platform_id; // 0 Win32s, 1 the Windows 95 line, 2 NT
+    char service_pack[128];
+};
+void system_get_version(WindowsVersion* version);
+
+// Writes the temporary folder with its trailing backslash into `buffer` when
+// it fits in `size` bytes with its terminator; otherwise writes nothing.
+void system_get_temp_path(char* buffer, uint32_t size);
+
+// The path the program was started by: the first token of its command line
+// with surrounding quotes removed (the module's file name when the command
+// line is empty). False when it does not fit.
+bool program_get_own_path(char* buffer, uint32_t size);
+// The full file name of the running module. False when it does not fit.
+bool program_get_module_path(char* buffer, uint32_t size);
+
+// Seconds since 1970-01-01 00:00 UTC.
+uint32_t system_time_seconds();
+
+void system_pause(uint32_t milliseconds);
+
+// Starts a program from the current folder with the given command line,
+// shown normally. Returns the platform's result: above 31 means started.
+uint32_t program_start(const char* command_line);
+
+// ---- User interface ----
+
+constexpr uint32_t BOX_OK = 0x00;
+constexpr uint32_t BOX_YES_NO = 0x04;
+constexpr uint32_t BOX_ICON_QUESTION = 0x20;
+constexpr uint32_t BOX_ICON_INFORMATION = 0x40;
+constexpr int ANSWER_OK = 1;
+constexpr int ANSWER_YES = 6;
+constexpr int ANSWER_NO = 7;
+
+// Shows a modal message box and waits for the answer.
+int show_message_box(WindowHandle owner, const char* text, const char* caption, uint32_t style);
+
+void window_hide(WindowHandle window);
+
+enum class PendingMessage { NONE, QUIT, HANDLED };
+// Takes the next pending message of the thread off its queue without waiting:
+// NONE when there is none, QUIT (dropped) for the quit message, otherwise
+// hands it to its window procedure and says HANDLED.
+PendingMessage take_pending_message();

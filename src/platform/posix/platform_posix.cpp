@@ -1,0 +1,244 @@
+#include "platform/posix/platform_posix.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <thread>
+
+PosixPlatform g_posix;
+
+namespace {
+
+int drive_index(char letter) { return std::toupper(static_cast<unsigned char>(letter)) - 'A'; }
+
+bool has_drive(const char* path) { return std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':'; }
+
+std::string slashes(const char* path) {
+    std::string s(path);
+    for (char& c : s)
+        if (c == '\\') c = '/';
+    return s;
+}
+
+std::string drive_root(int index) {
+    if (index < 0 || index >= 26) return "";
+    const std::string& root = g_posix.drive_roots[index];
+    return root.empty() && index == 2 ? "/" : root;
+}
+
+// The drive whose root holds the host's current folder (longest match).
+int current_drive(std::string* rest) {
+    char cwd[4096];
+    if (!getcwd(cwd, sizeof cwd)) return -1;
+    int best = -1;
+    size_t best_len = 0;
+    for (int i = 0; i < 26; ++i) {
+        std::string root = drive_root(i);
+        if (root.empty()) continue;
+        if (root.size() > 1 && root.back() == '/') root.pop_back();
+        const size_t n = root == "/" ? 0 : root.size();
+        if (strncmp(cwd, root.c_str(), n) == 0 && (cwd[n] == '/' || cwd[n] == '\0') &&
+            (best < 0 || n >= best_len)) {
+            best = i;
+            best_len = n;
+        }
+    }
+    if (best >= 0 && rest) *rest = cwd + best_len;
+    return best;
+}
+
+bool copy_out(const std::string& text, char* buffer, uint32_t size) {
+    if (text.size() + 1 > size) return false;
+    memcpy(buffer, text.c_str(), text.size() + 1);
+    return true;
+}
+
+} // namespace
+
+void posix_reset(const std::string& drive_c) {
+    g_posix = PosixPlatform();
+    g_posix.drive_roots[2] = drive_c;
+}
+
+std::string posix_host_path(const char* path) {
+    if (has_drive(path)) {
+        const std::string root = drive_root(drive_index(path[0]));
+        if (root.empty()) return "";
+        const std::string rest = slashes(path + 2);
+        if (rest.empty()) return root;
+        return (root == "/" ? "" : root) + (rest[0] == '/' ? "" : "/") + rest;
+    }
+    if (path[0] == '\\') {
+        const std::string root = drive_root(current_drive(nullptr));
+        if (root.empty()) return "";
+        return (root == "/" ? "" : root) + slashes(path);
+    }
+    return slashes(path);
+}
+
+FileHandle file_open_for_reading(const char* path) {
+    return open(posix_host_path(path).c_str(), O_RDONLY);
+}
+
+FileHandle file_create(const char* path) {
+    return open(posix_host_path(path).c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+}
+
+uint32_t file_read(FileHandle file, void* buffer, uint32_t size) {
+    const ssize_t n = read(file, buffer, size);
+    return n < 0 ? FILE_IO_ERROR : uint32_t(n);
+}
+
+uint32_t file_write(FileHandle file, const void* buffer, uint32_t size) {
+    uint32_t allowed = size;
+    if (g_posix.write_budget >= 0) {
+        if (g_posix.write_budget < int64_t(size)) allowed = uint32_t(g_posix.write_budget);
+        g_posix.write_budget -= allowed;
+    }
+    const ssize_t n = write(file, buffer, allowed);
+    return n < 0 ? FILE_IO_ERROR : uint32_t(n);
+}
+
+int32_t file_seek(FileHandle file, int32_t distance, int origin) {
+    const int whence = origin == FILE_FROM_END ? SEEK_END : origin == FILE_FROM_CURRENT ? SEEK_CUR : SEEK_SET;
+    const off_t at = lseek(file, distance, whence);
+    return at < 0 || at > INT32_MAX ? -1 : int32_t(at);
+}
+
+void file_close(FileHandle file) { close(file); }
+
+bool file_is_same(FileHandle a, FileHandle b) {
+    struct stat sa, sb;
+    return fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+FILE* stream_open(const char* path, const char* mode) {
+    const std::string host = posix_host_path(path);
+    return host.empty() ? nullptr : fopen(host.c_str(), mode);
+}
+
+bool stream_set_creation_time(FILE* stream, const CalendarTime& utc) {
+    // The host keeps no creation time; the modification time stands for it.
+    struct timespec times[2];
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = time_t(unix_from_calendar(utc));
+    times[1].tv_nsec = 0;
+    return futimens(fileno(stream), times) == 0;
+}
+
+bool folder_get_current(char* buffer, uint32_t size) {
+    std::string rest;
+    const int drive = current_drive(&rest);
+    if (drive < 0) return false;
+    std::string path = std::string(1, char('A' + drive)) + ":" + (rest.empty() ? "/" : rest);
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return copy_out(path, buffer, size);
+}
+
+bool folder_set_current(const char* path) {
+    const std::string host = posix_host_path(path);
+    return !host.empty() && chdir(host.c_str()) == 0;
+}
+
+bool folder_create(const char* path) {
+    const std::string host = posix_host_path(path);
+    return !host.empty() && mkdir(host.c_str(), 0755) == 0;
+}
+
+bool folder_remove(const char* path) {
+    const std::string host = posix_host_path(path);
+    return !host.empty() && rmdir(host.c_str()) == 0;
+}
+
+bool file_delete(const char* path) {
+    g_posix.delete_attempts.push_back(path);
+    if (!g_posix.held_file.empty() && g_posix.held_file == path && g_posix.held_attempts > 0) {
+        --g_posix.held_attempts;
+        return false;
+    }
+    const std::string host = posix_host_path(path);
+    struct stat st;
+    // Like the Windows call, this deletes files only, never folders.
+    if (host.empty() || lstat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+    return unlink(host.c_str()) == 0;
+}
+
+FolderListing listing_start(const char* pattern, char* name, uint32_t size) {
+    if (strcmp(pattern, "*.*") != 0) return NO_LISTING; // the only pattern in use
+    DIR* dir = opendir(".");
+    if (!dir) return NO_LISTING;
+    if (!listing_next(dir, name, size)) {
+        closedir(dir);
+        return NO_LISTING;
+    }
+    return dir;
+}
+
+bool listing_next(FolderListing listing, char* name, uint32_t size) {
+    for (;;) {
+        const dirent* entry = readdir(static_cast<DIR*>(listing));
+        if (!entry) return false;
+        if (copy_out(entry->d_name, name, size)) return true;
+    }
+}
+
+void listing_end(FolderListing listing) { closedir(static_cast<DIR*>(listing)); }
+
+void system_get_version(WindowsVersion* version) { *version = g_posix.version; }
+
+void system_get_temp_path(char* buffer, uint32_t size) {
+    if (g_posix.has_temp_path) copy_out(g_posix.temp_path, buffer, size);
+}
+
+bool program_get_own_path(char* buffer, uint32_t size) {
+    return copy_out(g_posix.own_path, buffer, size);
+}
+
+bool program_get_module_path(char* buffer, uint32_t size) {
+    return copy_out(g_posix.module_path, buffer, size);
+}
+
+uint32_t system_time_seconds() {
+    return g_posix.time_seconds ? g_posix.time_seconds : uint32_t(time(nullptr));
+}
+
+void system_pause(uint32_t milliseconds) {
+    g_posix.pauses.push_back(milliseconds);
+    if (g_posix.real_pauses) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+uint32_t program_start(const char* command_line) {
+    g_posix.started.push_back(command_line);
+    if (g_posix.on_start) g_posix.on_start(command_line);
+    return g_posix.start_result;
+}
+
+int show_message_box(WindowHandle owner, const char* text, const char* caption, uint32_t style) {
+    g_posix.boxes.push_back({owner, text, caption, style});
+    if (g_posix.boxes_to_stderr) fprintf(stderr, "[%s] %s\n", caption, text);
+    if (!g_posix.box_answers.empty()) {
+        const int answer = g_posix.box_answers.front();
+        g_posix.box_answers.erase(g_posix.box_answers.begin());
+        return answer;
+    }
+    return (style & 0x0F) == BOX_YES_NO ? ANSWER_NO : ANSWER_OK;
+}
+
+void window_hide(WindowHandle window) { g_posix.hidden.push_back(window); }
+
+PendingMessage take_pending_message() {
+    if (g_posix.messages.empty()) return PendingMessage::NONE;
+    std::function<void()> message = g_posix.messages.front();
+    g_posix.messages.erase(g_posix.messages.begin());
+    if (!message) return PendingMessage::QUIT;
+    ++g_posix.messages_handled;
+    message();
+    return PendingMessage::HANDLED;
+}

@@ -1,0 +1,66 @@
+// Controls of the host stand-in, for tests and host tools: what the Windows
+// side would get from the system (version, temporary path, drives, answers to
+// message boxes) is set here, and what the program asked of the system
+// (boxes shown, programs started, pauses) is recorded here.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+struct RecordedBox {
+    WindowHandle owner;
+    std::string text;
+    std::string caption;
+    uint32_t style;
+};
+
+struct PosixPlatform {
+    // Drive letters and the host folders that stand for their roots; a
+    // Windows path "X:\A\B" is the host path root(X) + "/A/B". Drive C is the
+    // host root unless a test maps it elsewhere.
+    std::string drive_roots[26];
+
+    std::vector<RecordedBox> boxes;
+    std::vector<int> box_answers; // answers for the next boxes, in order
+    bool boxes_to_stderr = true;
+
+    WindowsVersion version{10, 0, 2, ""};
+    bool has_temp_path = true;
+    std::string temp_path = "C:\\TMP\\";
+    std::string own_path = "WBOOT.EXE";
+    std::string module_path = "C:\\WBOOT.EXE";
+    uint32_t time_seconds = 0; // 0: the real clock
+
+    std::vector<uint32_t> pauses;
+    bool real_pauses = true;
+
+    std::vector<std::string> started;
+    uint32_t start_result = 33;
+    std::function<void(const std::string&)> on_start;
+
+    std::vector<WindowHandle> hidden;
+
+    // A file that is "in use": its deletion fails this many more times.
+    std::string held_file;
+    int held_attempts = 0;
+    std::vector<std::string> delete_attempts;
+
+    // Pending window messages: a null function stands for the quit message.
+    std::vector<std::function<void()>> messages;
+    int messages_handled = 0;
+
+    // Handle-based writes fail after this many more bytes (negative: never).
+    int64_t write_budget = -1;
+};
+
+extern PosixPlatform g_posix;
+
+// Back to the defaults, with drive C mapped to `drive_c` (empty: host root).
+void posix_reset(const std::string& drive_c = "");
+
+// The host path that a Windows-form path names.
+std::string posix_host_path(const char* path);

@@ -1,0 +1,100 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "archive/archive_directory.h"
+#include "archive/dos_time.h"
+#include "archive/entry_decoder.h"
+#include "archive/fatal_error.h"
+#include "test_support.h"
+
+namespace {
+
+PackMember member(const std::string& folder, const std::string& name, const Bytes& data) {
+    PackMember m;
+    m.folder = folder;
+    m.name = name;
+    m.data = data;
+    m.dos_date_time = 0x279FBF7D;
+    return m;
+}
+
+TEST(ArchiveWriter, LayoutReadsBackThroughTheReaderAndDecoder) {
+    const std::vector<PackMember> members = {
+        member("", "EMPTY.TXT", {}),
+        member("SUB\\DIR", "TEXT.TXT", text_bytes(30000, 1)),
+        member("", "ZERO.BIN", {}),
+        member("SUB", "NOISE.BIN", random_bytes(9000, 2)),
+    };
+    std::string error;
+    const Bytes archive = build_archive(members, &error);
+    ASSERT_FALSE(archive.empty()) << error;
+    EXPECT_EQ(std::string(archive.begin(), archive.begin() + 42), ARCHIVE_SIGNATURE_TEXT);
+    EXPECT_EQ(archive[42], 0x1A);
+
+    g_entry_table = static_cast<ArchiveEntry*>(calloc(ENTRY_CAPACITY, sizeof(ArchiveEntry)));
+    FILE* in = stream_of(archive);
+    ASSERT_EQ(read_archive_directory(in), 4);
+    EXPECT_EQ(g_entry_table[0].offset, 0u); // the first member begins at the data base
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(g_entry_table[i].folder, members[size_t(i)].folder);
+        EXPECT_EQ(g_entry_table[i].name, members[size_t(i)].name);
+        EXPECT_EQ(read_dos_date_time(g_entry_table[i].dos_date_time), 0x279FBF7Du);
+        fseek(in, long(g_data_base + g_entry_table[i].offset), SEEK_SET);
+        FILE* out = tmpfile();
+        FatalJumpScope armed;
+        decode_entry(in, out);
+        EXPECT_EQ(contents_of(out), members[size_t(i)].data) << i;
+        fclose(out);
+    }
+    fclose(in);
+    release_entry_names();
+    free(g_entry_table);
+    g_entry_table = nullptr;
+}
+
+TEST(ArchiveWriter, RefusesWhatTheFormatCannotHold) {
+    struct Case {
+        const char* what;
+        std::vector<PackMember> members;
+    };
+    const Case cases[] = {
+        {"3001 members", std::vector<PackMember>(3001, member("", "A", {}))},
+        {"256-byte name", {member("", std::string(256, 'n'), {})}},
+        {"256-byte folder", {member(std::string(256, 'f'), "A", {})}},
+    };
+    TempFolder dir;
+    const std::string path = dir.path() + "/out.wpk";
+    for (const Case& c : cases) {
+        std::string error;
+        EXPECT_FALSE(write_archive(path, c.members, &error)) << c.what;
+        EXPECT_FALSE(error.empty()) << c.what;
+        EXPECT_FALSE(file_exists(path)) << c.what;
+        EXPECT_FALSE(file_exists(path + ".tmp")) << c.what;
+    }
+    std::string error;
+    EXPECT_TRUE(write_archive(path, std::vector<PackMember>(3000, member("", "A", {})), &error));
+    EXPECT_TRUE(write_archive(path, {member(std::string(255, 'f'), std::string(255, 'n'), {1})}, &error));
+}
+
+TEST(ArchiveWriter, UnreadableSourceLeavesNothingBehind) {
+    TempFolder dir;
+    const std::string path = dir.path() + "/out.wpk";
+    write_file(path, bytes_of("an older archive"));
+    PackMember m = member("", "GONE.TXT", {});
+    m.source = dir.path() + "/does-not-exist";
+    std::string error;
+    EXPECT_FALSE(write_archive(path, {m}, &error));
+    EXPECT_NE(error.find("does-not-exist"), std::string::npos);
+    EXPECT_EQ(read_file(path), bytes_of("an older archive")); // untouched
+    EXPECT_FALSE(file_exists(path + ".tmp"));
+}
+
+TEST(ArchiveWriter, UnixTimesToPackedTimes) {
+    EXPECT_EQ(dos_date_time_from_unix(946684798), 0x279FBF7Du); // 1999-12-31 23:59:58
+    EXPECT_EQ(dos_date_time_from_unix(946684799), 0x279FBF7Du); // odd seconds round down
+    EXPECT_EQ(dos_date_time_from_unix(0), pack_dos_date_time({1980, 1, 1, 0, 0, 0}));
+    EXPECT_EQ(dos_date_time_from_unix(int64_t(1) << 40), pack_dos_date_time({2107, 12, 31, 23, 59, 58}));
+}
+
+} // namespace

@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include "archive/lzhuf_model.h"
+
+namespace {
+
+int depth_of(int symbol) {
+    int depth = 0;
+    for (int n = g_parent[symbol + NODE_COUNT]; n != ROOT; n = g_parent[n]) ++depth;
+    return depth;
+}
+
+// The structural invariants every state of the model must keep.
+void expect_consistent_tree() {
+    uint32_t leaf_sum = 0;
+    for (int n = 0; n < NODE_COUNT; ++n) {
+        ASSERT_LE(g_freq[n], g_freq[n + 1]) << "order broken at node " << n;
+        const int c = g_child[n];
+        if (c >= NODE_COUNT) {
+            ASSERT_EQ(g_parent[c], n);
+            leaf_sum += g_freq[n];
+        } else {
+            ASSERT_EQ(c % 2, 0);
+            ASSERT_EQ(g_parent[c], n);
+            ASSERT_EQ(g_parent[c + 1], n);
+            ASSERT_EQ(g_freq[n], uint16_t(g_freq[c] + g_freq[c + 1]));
+        }
+    }
+    EXPECT_EQ(g_freq[ROOT], leaf_sum);
+    EXPECT_EQ(g_freq[NODE_COUNT], 0xFFFF);
+}
+
+TEST(LzhufModel, InitialTree) {
+    start_huff();
+    expect_consistent_tree();
+    EXPECT_EQ(g_freq[ROOT], SYMBOL_COUNT);
+    EXPECT_EQ(g_parent[ROOT], 0);
+    for (int s = 0; s < SYMBOL_COUNT; ++s) EXPECT_EQ(depth_of(s), s < 116 ? 9 : 8) << s;
+}
+
+TEST(LzhufModel, RaisedNodeMovesAboveAllOfItsOldFrequency) {
+    // Leaves 0..313 all have frequency 1. Raising symbol 0 exchanges its leaf
+    // (node 0) with the highest node of frequency 1, node 313.
+    start_huff();
+    update_model(0);
+    EXPECT_EQ(g_parent[NODE_COUNT + 0], 313);
+    EXPECT_EQ(g_child[313], NODE_COUNT + 0);
+    EXPECT_EQ(g_freq[313], 2);
+    EXPECT_EQ(g_child[0], NODE_COUNT + 313); // symbol 313's leaf took its place
+    EXPECT_EQ(g_parent[NODE_COUNT + 313], 0);
+    expect_consistent_tree();
+    // A second raise of another symbol goes just below it: node 312.
+    update_model(5);
+    EXPECT_EQ(g_parent[NODE_COUNT + 5], 312);
+    expect_consistent_tree();
+}
+
+TEST(LzhufModel, RebuildAtMaxFreqHalvesRoundingUp) {
+    start_huff();
+    uint32_t state = 7;
+    while (g_freq[ROOT] < MAX_FREQ) {
+        state = state * 214013u + 2531011u;
+        update_model(int((state >> 16) % 40)); // skewed towards a few symbols
+        expect_consistent_tree();
+    }
+    EXPECT_EQ(g_freq[ROOT], MAX_FREQ);
+    uint16_t before[SYMBOL_COUNT];
+    for (int n = 0; n < NODE_COUNT; ++n)
+        if (g_child[n] >= NODE_COUNT) before[g_child[n] - NODE_COUNT] = g_freq[n];
+    update_model(300);
+    expect_consistent_tree();
+    for (int n = 0; n < NODE_COUNT; ++n) {
+        if (g_child[n] < NODE_COUNT) continue;
+        const int s = g_child[n] - NODE_COUNT;
+        EXPECT_EQ(g_freq[n], (before[s] + 1) / 2 + (s == 300 ? 1 : 0)) << "symbol " << s;
+    }
+    EXPECT_LT(g_freq[ROOT], MAX_FREQ);
+}
+
+TEST(LzhufModel, RebuildPlacesNewNodeAboveEqualFrequencies) {
+    // Hand-checked: with every leaf at frequency 1 (halved from 1 or 2), the
+    // first joined node (frequency 2) must go above leaves of frequency 2.
+    start_huff();
+    for (int i = 0; i < 3; ++i) update_model(10); // symbol 10 at 4 -> halves to 2
+    update_model(20);                             // symbol 20 at 2 -> halves to 1
+    reconst();
+    expect_consistent_tree();
+    // Leaves: 313 of frequency 1 (including symbol 20), symbol 10 with 2 at index 313.
+    EXPECT_EQ(g_child[313], NODE_COUNT + 10);
+    EXPECT_EQ(g_freq[313], 2);
+    // Node j = 314 joins 0 and 1 (frequency 2) and goes above index 313.
+    EXPECT_EQ(g_child[314], 0);
+    EXPECT_EQ(g_freq[314], 2);
+}
+
+TEST(PositionTables, PrefixCodeRanges) {
+    struct Range {
+        int first, last, length, high_first, step;
+    };
+    const Range ranges[] = {{0x00, 0x1F, 3, 0, 32}, {0x20, 0x4F, 4, 1, 16}, {0x50, 0x8F, 5, 4, 8},
+                            {0x90, 0xBF, 6, 12, 4}, {0xC0, 0xEF, 7, 24, 2}, {0xF0, 0xFF, 8, 48, 1}};
+    for (const Range& r : ranges)
+        for (int b = r.first; b <= r.last; ++b) {
+            EXPECT_EQ(position_code_length[b], r.length) << b;
+            EXPECT_EQ(position_high_bits[b], r.high_first + (b - r.first) / r.step) << b;
+        }
+}
+
+} // namespace

@@ -1,0 +1,42 @@
+// Helpers shared by the unit tests: archives and member streams in memory,
+// and temporary folders.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "pack/archive_writer.h"
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes bytes_of(const std::string& text);
+
+// A stdio stream reading from a copy of `data` (a temporary file).
+FILE* stream_of(const Bytes& data);
+// Everything written to a stream opened by tmpfile(), from its start.
+Bytes contents_of(FILE* stream);
+
+// Decodes one member stream; `fault_text` gets the fatal text, if any.
+Bytes decode_bytes(const Bytes& stream, std::string* fault_text = nullptr);
+
+// Deterministic test data.
+Bytes random_bytes(size_t size, uint32_t seed);
+Bytes text_bytes(size_t size, uint32_t seed);
+
+// A fresh empty folder under the system's temporary folder, removed with
+// everything in it when the object goes.
+class TempFolder {
+  public:
+    TempFolder();
+    ~TempFolder();
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+void write_file(const std::string& path, const Bytes& data);
+Bytes read_file(const std::string& path);
+bool file_exists(const std::string& path);
