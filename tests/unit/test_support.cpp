@@ -99,3 +99,29 @@ bool file_exists(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0;
 }
+
+#include <unistd.h>
+
+#include "platform/posix/platform_posix.h"
+
+FakeMachine::FakeMachine() {
+    char cwd[4096];
+    saved_cwd_ = getcwd(cwd, sizeof cwd) ? cwd : "/";
+    posix_reset(drive_c_.path());
+    g_posix.boxes_to_stderr = false;
+    g_posix.real_pauses = false;
+    chdir(drive_c_.path().c_str());
+}
+
+FakeMachine::~FakeMachine() {
+    if (chdir(saved_cwd_.c_str()) != 0) perror("chdir");
+    posix_reset();
+}
+
+std::string FakeMachine::host(const std::string& path_on_c) const {
+    return drive_c_.path() + "/" + path_on_c;
+}
+
+void FakeMachine::make_folder(const std::string& path_on_c) const {
+    std::filesystem::create_directories(host(path_on_c));
+}

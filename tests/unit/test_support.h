@@ -40,3 +40,21 @@ class TempFolder {
 void write_file(const std::string& path, const Bytes& data);
 Bytes read_file(const std::string& path);
 bool file_exists(const std::string& path);
+
+// A scratch Windows machine for the host stand-in of the platform: drive C
+// is a fresh temporary folder, message boxes are recorded silently, pauses
+// are recorded without sleeping. The process's current folder is restored
+// afterwards.
+class FakeMachine {
+  public:
+    FakeMachine();
+    ~FakeMachine();
+    // Host path of a path on drive C, e.g. host("TEMP/W80_INST").
+    std::string host(const std::string& path_on_c) const;
+    // Makes host folders (with parents) on drive C.
+    void make_folder(const std::string& path_on_c) const;
+
+  private:
+    TempFolder drive_c_;
+    std::string saved_cwd_;
+};

@@ -16,9 +16,16 @@
 //                        none         never post anything, just exit
 //   WSTUB_HIDE_CHECK_MS  wait before reading target_visible (default 300)
 //   WSTUB_EXIT_CODE      exit code of the stub (default 0)
+//   WSTUB_IDLE           1 (default): look at the message queue first thing,
+//                        as a real setup program does when it opens its
+//                        window.  WinExec waits (WaitForInputIdle, up to
+//                        30 s) until the started program does that or exits,
+//                        so with 0 the bootstrapper stays inside WinExec
+//                        until the stub has finished.
 //
 // Record lines, in this order, each written and flushed at once so a test
 // can see how far the stub got:
+//   idle=<0|1>
 //   cmdline=<GetCommandLineA()>
 //   exe=<GetModuleFileNameA>
 //   cwd=<GetCurrentDirectoryA>
@@ -166,10 +173,18 @@ std::string lower(std::string s)
 
 int main()
 {
+    // First of all, so that the WinExec in the bootstrapper returns now.
+    bool idle = env("WSTUB_IDLE", "1") != "0";
+    if (idle) {
+        MSG msg;
+        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    }
+
     std::string record = env("WSTUB_RECORD", "C:\\wstub_record.txt");
     g_record = CreateFileA(record.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 
+    put(std::string("idle=") + (idle ? "1" : "0"));
     const char *cmdline = GetCommandLineA();
     put(std::string("cmdline=") + cmdline);
 

@@ -1,0 +1,227 @@
+#include "archive/unpack.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "archive/archive_directory.h"
+#include "archive/entry_decoder.h"
+#include "archive/fatal_error.h"
+
+namespace {
+
+char* g_archive_buffer = nullptr;
+// The program was started from the folder it unpacks into: the archive there
+// is the original, neither copied over nor deleted.
+bool g_archive_is_original = false;
+
+void show_box(const char* text, const char* caption) {
+    show_message_box(NO_OWNER, text, caption, BOX_OK);
+}
+
+// The archive's path beside the program: the folder of the program's own
+// path (the module's, when that path has no folder), then the name.
+bool archive_source_path(const char* archive_name, char* path) {
+    char own[PATH_SLOT];
+    if (!program_get_own_path(own, PATH_SLOT)) return false;
+    if (!strrchr(own, '\\') && !program_get_module_path(own, PATH_SLOT)) return false;
+    char* slash = strrchr(own, '\\');
+    if (!slash) return false;
+    slash[1] = '\0';
+    if (strlen(own) + strlen(archive_name) + 1 > PATH_SLOT) return false;
+    strcpy(path, own);
+    strcat(path, archive_name);
+    return true;
+}
+
+bool name_is_left_out_on_nt(const char* name, char* scratch) {
+    strcpy(scratch, name); // names are at most 255 bytes: the slot holds them
+    for (char* c = scratch; *c; ++c)
+        if (*c >= 'a' && *c <= 'z') *c = char(*c - 'a' + 'A');
+    return strstr(scratch, ".DL_") != nullptr;
+}
+
+void close_archive_stream() {
+    fclose(g_archive_stream);
+    g_archive_stream = nullptr;
+    free(g_archive_buffer);
+    g_archive_buffer = nullptr;
+}
+
+void write_member(const ArchiveEntry& entry, const char* saved_folder, char* path) {
+    if (entry.folder[0]) {
+        if (strlen(entry.folder) + 1 + strlen(entry.name) + 1 > PATH_SLOT) return; // refused
+        strcpy(path, entry.folder);
+        strcat(path, "\\");
+        strcat(path, entry.name);
+        if (!folder_set_current(entry.folder)) make_directory_path(entry.folder);
+        folder_set_current(saved_folder);
+    } else {
+        strcpy(path, entry.name);
+    }
+
+    g_output_stream = stream_open(path, "wb");
+    if (!g_output_stream) return; // skipped without a message
+    fseek(g_archive_stream, long(uint32_t(g_data_base + entry.offset)), SEEK_SET);
+    decode_entry(g_archive_stream, g_output_stream);
+    if (fflush(g_output_stream) != 0) fatal_error(TEXT_CANT_WRITE);
+    set_file_time_from_dos(g_output_stream, entry.dos_date_time);
+    const int closed = fclose(g_output_stream);
+    g_output_stream = nullptr;
+    if (closed != 0) fatal_error(TEXT_CANT_WRITE);
+}
+
+} // namespace
+
+int32_t file_size_of(FileHandle file) {
+    const int32_t here = file_seek(file, 0, FILE_FROM_CURRENT);
+    const int32_t size = file_seek(file, 0, FILE_FROM_END);
+    file_seek(file, here, FILE_FROM_START);
+    return size;
+}
+
+WindowsKind classify_windows_version(const WindowsVersion& v) {
+    switch (v.platform_id) {
+    case 0: return 1;
+    case 1:
+        if (v.major != 4) return 0;
+        if (v.minor == 10) return 4;
+        return v.service_pack[0] == '\0' ? 2 : 3;
+    case 2: return v.major == 3 ? 5 : 6;
+    default: return 0;
+    }
+}
+
+int make_directory_path(const char* folder) {
+    if (folder[0] == '\\') folder_set_current("\\");
+    char component[COMPONENT_SLOT];
+    size_t length = 0;
+    for (const char* c = folder;; ++c) {
+        if (*c == '\\' || *c == '\0') {
+            component[length] = '\0';
+            if (length) {
+                folder_create(component);
+                folder_set_current(component);
+            }
+            length = 0;
+            if (*c == '\0') break;
+        } else if (length + 1 < COMPONENT_SLOT) {
+            component[length++] = *c;
+        } else {
+            return 1; // a component too long for any folder: stop here
+        }
+    }
+    return 1;
+}
+
+bool set_file_time_from_dos(FILE* output, const uint8_t dos_date_time[4]) {
+    const CalendarTime t = unpack_dos_date_time(read_dos_date_time(dos_date_time));
+    if (!is_valid_calendar_time(t)) return false;
+    return stream_set_creation_time(output, t);
+}
+
+int copy_archive_to_work_folder(const char* archive_name) {
+    char* buffer = static_cast<char*>(malloc(COPY_BLOCK_SIZE));
+    if (!buffer) return -1;
+    char source_path[PATH_SLOT];
+    const FileHandle source =
+        archive_source_path(archive_name, source_path) ? file_open_for_reading(source_path) : FILE_HANDLE_ERROR;
+    if (source == FILE_HANDLE_ERROR) {
+        free(buffer);
+        return -1;
+    }
+    // Started from this very folder: the archive is already here, and
+    // creating the copy would truncate it.
+    const FileHandle existing = file_open_for_reading(archive_name);
+    if (existing != FILE_HANDLE_ERROR) {
+        const bool same = file_is_same(source, existing);
+        file_close(existing);
+        if (same) {
+            file_close(source);
+            free(buffer);
+            g_archive_is_original = true;
+            return 1;
+        }
+    }
+    const FileHandle target = file_create(archive_name);
+    if (target == FILE_HANDLE_ERROR) {
+        file_close(source);
+        free(buffer);
+        return -1;
+    }
+    const int32_t size = file_size_of(source);
+    int result = size < 0 ? -1 : 1;
+    for (int32_t copied = 0; result == 1 && copied != size;) {
+        const uint32_t block = uint32_t(size - copied) < COPY_BLOCK_SIZE ? uint32_t(size - copied) : COPY_BLOCK_SIZE;
+        if (file_read(source, buffer, block) != block) {
+            result = -1; // a short or failed read: the copy is not whole
+        } else if (file_write(target, buffer, block) != block) {
+            file_close(source);
+            file_close(target);
+            free(buffer);
+            show_box("Disk write error !!. Check disk space", "Write error");
+            return -1;
+        } else {
+            copied += int32_t(block);
+        }
+    }
+    file_close(source);
+    file_close(target);
+    free(buffer);
+    return result;
+}
+
+int16_t unpack_archive(const char* archive_name) {
+    WindowsVersion version;
+    system_get_version(&version);
+    const WindowsKind kind = classify_windows_version(version);
+    g_archive_is_original = false;
+
+    g_entry_table = static_cast<ArchiveEntry*>(malloc(sizeof(EntryTable)));
+    if (!g_entry_table) {
+        show_box("Memory error", "Decompress");
+        return 0;
+    }
+    g_entry_count = 0;
+    char saved_folder[SAVED_FOLDER_SLOT];
+    if (!folder_get_current(saved_folder, SAVED_FOLDER_SLOT) ||
+        copy_archive_to_work_folder(archive_name) == -1) {
+        show_box(archive_name, "Copy error");
+        release_unpack_memory();
+        return 0;
+    }
+
+    g_archive_stream = stream_open(archive_name, "rb");
+    if (!g_archive_stream) {
+        release_unpack_memory();
+        fatal_error(TEXT_FILE_NOT_FOUND);
+    }
+    g_archive_buffer = static_cast<char*>(malloc(ARCHIVE_STREAM_BUFFER_SIZE));
+    if (g_archive_buffer) setvbuf(g_archive_stream, g_archive_buffer, _IOFBF, ARCHIVE_STREAM_BUFFER_SIZE);
+
+    const int32_t count = read_archive_directory(g_archive_stream);
+    if (count == DIRECTORY_DAMAGED) fatal_error(TEXT_FILE_ERROR);
+
+    char path[PATH_SLOT];
+    for (int32_t i = 0; i < count; ++i) {
+        const ArchiveEntry& entry = g_entry_table[i];
+        if (kind >= NT_KIND_FIRST && name_is_left_out_on_nt(entry.name, path)) continue;
+        write_member(entry, saved_folder, path);
+    }
+
+    close_archive_stream();
+    if (!g_archive_is_original) file_delete(archive_name);
+    release_unpack_memory();
+    return 1;
+}
+
+void release_unpack_memory() {
+    if (g_entry_table) {
+        release_entry_names();
+        free(g_entry_table);
+        g_entry_table = nullptr;
+    }
+    if (!g_archive_stream) { // its buffer is released with the stream only
+        free(g_archive_buffer);
+        g_archive_buffer = nullptr;
+    }
+}

@@ -1,0 +1,54 @@
+#include "install/work_folder.h"
+
+#include <cstring>
+
+#include "archive/fatal_error.h"
+#include "archive/unpack.h"
+#include "platform/platform.h"
+
+char g_work_path[WORK_PATH_SIZE];
+int32_t g_install_ready = 0;
+
+namespace {
+char upper(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
+
+// Selects the work path's drive and confirms that it is now current.
+bool select_work_drive() {
+    const char letter = upper(g_work_path[0]);
+    if (letter >= 'A' && letter <= 'Z') {
+        const char drive[3] = {letter, ':', '\0'};
+        folder_set_current(drive);
+    }
+    char current[WORK_PATH_SIZE];
+    if (!folder_get_current(current, WORK_PATH_SIZE)) return false;
+    return letter != '\0' && upper(current[0]) == letter && current[1] == ':';
+}
+} // namespace
+
+void derive_work_path(const char* temp_path, char* work_path) {
+    size_t n = 0;
+    for (; temp_path[n] && n + 1 < WORK_PATH_SIZE; ++n) work_path[n] = upper(temp_path[n]);
+    if (n > 0 && work_path[n - 1] == '\\') --n;
+    work_path[n] = '\0';
+}
+
+void prepare_and_unpack() {
+    char temp_path[WORK_PATH_SIZE];
+    temp_path[0] = '\0';
+    system_get_temp_path(temp_path, TEMP_PATH_LENGTH);
+    derive_work_path(temp_path, g_work_path);
+
+    FatalJumpScope armed;
+    try {
+        if (!select_work_drive()) return;
+        // Unpacking anywhere but in the work subfolder could overwrite files
+        // of the same names, so a folder that cannot be entered ends the step.
+        if (!folder_set_current(g_work_path)) return;
+        folder_create(WORK_SUBFOLDER);
+        if (!folder_set_current(WORK_SUBFOLDER)) return;
+        if (unpack_archive(ARCHIVE_NAME) != 0) g_install_ready = 1;
+    } catch (const FatalUnpackExit&) {
+        g_install_ready = 0;
+        release_unpack_memory();
+    }
+}

@@ -1,0 +1,151 @@
+// The operating-system services on Windows, each through the call the
+// installer has always used for it.
+#include <windows.h>
+
+#include <io.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+#include "platform/platform.h"
+
+FileHandle file_open_for_reading(const char* path) { return _lopen(path, OF_READ); }
+
+FileHandle file_create(const char* path) { return _lcreat(path, 0); }
+
+uint32_t file_read(FileHandle file, void* buffer, uint32_t size) {
+    return _lread(file, buffer, size);
+}
+
+uint32_t file_write(FileHandle file, const void* buffer, uint32_t size) {
+    return _lwrite(file, static_cast<LPCCH>(buffer), size);
+}
+
+int32_t file_seek(FileHandle file, int32_t distance, int origin) {
+    return _llseek(file, distance, origin);
+}
+
+void file_close(FileHandle file) { _lclose(file); }
+
+bool file_is_same(FileHandle a, FileHandle b) {
+    // A handle-based file is a system file handle under its integer form.
+    BY_HANDLE_FILE_INFORMATION ia, ib;
+    if (!GetFileInformationByHandle(LongToHandle(a), &ia) ||
+        !GetFileInformationByHandle(LongToHandle(b), &ib))
+        return false;
+    return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+           ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
+FILE* stream_open(const char* path, const char* mode) { return fopen(path, mode); }
+
+bool stream_set_creation_time(FILE* stream, const CalendarTime& utc) {
+    SYSTEMTIME st;
+    st.wYear = WORD(utc.year);
+    st.wMonth = WORD(utc.month);
+    st.wDayOfWeek = 0; // ignored by the conversion
+    st.wDay = WORD(utc.day);
+    st.wHour = WORD(utc.hour);
+    st.wMinute = WORD(utc.minute);
+    st.wSecond = WORD(utc.second);
+    st.wMilliseconds = 0;
+    FILETIME created;
+    if (!SystemTimeToFileTime(&st, &created)) return false;
+    const HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    return SetFileTime(file, &created, nullptr, nullptr) != 0;
+}
+
+bool folder_get_current(char* buffer, uint32_t size) {
+    const DWORD n = GetCurrentDirectoryA(size, buffer);
+    return n != 0 && n < size;
+}
+
+bool folder_set_current(const char* path) { return SetCurrentDirectoryA(path) != 0; }
+
+bool folder_create(const char* path) { return CreateDirectoryA(path, nullptr) != 0; }
+
+bool folder_remove(const char* path) { return RemoveDirectoryA(path) != 0; }
+
+bool file_delete(const char* path) { return DeleteFileA(path) != 0; }
+
+namespace {
+bool copy_name(const WIN32_FIND_DATAA& found, char* name, uint32_t size) {
+    const size_t n = strlen(found.cFileName);
+    if (n + 1 > size) return false;
+    memcpy(name, found.cFileName, n + 1);
+    return true;
+}
+} // namespace
+
+FolderListing listing_start(const char* pattern, char* name, uint32_t size) {
+    WIN32_FIND_DATAA found;
+    const HANDLE listing = FindFirstFileA(pattern, &found);
+    if (listing == INVALID_HANDLE_VALUE) return NO_LISTING;
+    if (!copy_name(found, name, size) && !listing_next(listing, name, size)) {
+        FindClose(listing);
+        return NO_LISTING;
+    }
+    return listing;
+}
+
+bool listing_next(FolderListing listing, char* name, uint32_t size) {
+    WIN32_FIND_DATAA found;
+    while (FindNextFileA(listing, &found))
+        if (copy_name(found, name, size)) return true;
+    return false;
+}
+
+void listing_end(FolderListing listing) { FindClose(listing); }
+
+void system_get_version(WindowsVersion* version) {
+    OSVERSIONINFOA info;
+    memset(&info, 0, sizeof info);
+    info.dwOSVersionInfoSize = sizeof info; // 148
+    GetVersionExA(&info);
+    version->major = info.dwMajorVersion;
+    version->minor = info.dwMinorVersion;
+    version->platform_id = info.dwPlatformId;
+    memcpy(version->service_pack, info.szCSDVersion, sizeof version->service_pack);
+}
+
+void system_get_temp_path(char* buffer, uint32_t size) {
+    const DWORD n = GetTempPathA(size, buffer);
+    if (n == 0 || n >= size) buffer[0] = '\0'; // did not fit: nothing
+}
+
+bool program_get_module_path(char* buffer, uint32_t size) {
+    const DWORD n = GetModuleFileNameA(nullptr, buffer, size);
+    return n != 0 && n < size;
+}
+
+bool program_get_own_path(char* buffer, uint32_t size) {
+    // Element 0 of the argument vector the runtime built from the command
+    // line; the runtime falls back to the module's name for an empty one.
+    const char* own = __argc > 0 && __argv && __argv[0] && __argv[0][0] ? __argv[0] : nullptr;
+    if (!own) return program_get_module_path(buffer, size);
+    const size_t n = strlen(own);
+    if (n + 1 > size) return false;
+    memcpy(buffer, own, n + 1);
+    return true;
+}
+
+uint32_t system_time_seconds() { return uint32_t(time(nullptr)); }
+
+void system_pause(uint32_t milliseconds) { Sleep(milliseconds); }
+
+uint32_t program_start(const char* command_line) { return WinExec(command_line, SW_SHOW); }
+
+int show_message_box(WindowHandle owner, const char* text, const char* caption, uint32_t style) {
+    return MessageBoxA(static_cast<HWND>(owner), text, caption, style);
+}
+
+void window_hide(WindowHandle window) { ShowWindow(static_cast<HWND>(window), SW_HIDE); }
+
+PendingMessage take_pending_message() {
+    MSG message;
+    if (!PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) return PendingMessage::NONE;
+    if (message.message == WM_QUIT) return PendingMessage::QUIT;
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+    return PendingMessage::HANDLED;
+}

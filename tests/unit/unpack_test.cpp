@@ -1,0 +1,293 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "archive/archive_directory.h"
+#include "archive/fatal_error.h"
+#include "archive/unpack.h"
+#include "platform/posix/platform_posix.h"
+#include "test_support.h"
+
+namespace {
+
+PackMember member(const std::string& folder, const std::string& name, const Bytes& data,
+                  uint32_t time = 0x279FBF7D) {
+    PackMember m;
+    m.folder = folder;
+    m.name = name;
+    m.data = data;
+    m.dos_date_time = time;
+    return m;
+}
+
+class Unpack : public ::testing::Test {
+  protected:
+    // The medium in C:\MEDIA, the program started from there, unpacking into
+    // C:\WORK.
+    void SetUp() override {
+        machine_.make_folder("MEDIA");
+        machine_.make_folder("WORK");
+        g_posix.own_path = "C:\\MEDIA\\WBOOT.EXE";
+        ASSERT_TRUE(folder_set_current("C:\\WORK"));
+    }
+
+    void put_archive(const std::vector<PackMember>& members) {
+        std::string error;
+        archive_ = build_archive(members, &error);
+        ASSERT_FALSE(archive_.empty()) << error;
+        write_file(machine_.host("MEDIA/W_SETUP.WPK"), archive_);
+    }
+
+    // Runs the driver the way the installation step does; the fatal text, if any.
+    int run(std::string* fatal = nullptr) {
+        int result = -1;
+        FatalJumpScope armed;
+        try {
+            result = unpack_archive("W_SETUP.WPK");
+        } catch (const FatalUnpackExit& exit) {
+            if (fatal) *fatal = exit.text;
+            release_unpack_memory();
+        }
+        return result;
+    }
+
+    std::string current() {
+        char cwd[SAVED_FOLDER_SLOT];
+        return folder_get_current(cwd, sizeof cwd) ? cwd : "?";
+    }
+
+    std::vector<std::string> captions() const {
+        std::vector<std::string> out;
+        for (const RecordedBox& b : g_posix.boxes) out.push_back(b.caption);
+        return out;
+    }
+
+    FakeMachine machine_;
+    Bytes archive_;
+};
+
+TEST(WindowsKind, ClassifiesEveryLine) {
+    struct Case {
+        uint32_t platform, major, minor;
+        const char* service_pack;
+        WindowsKind kind;
+    };
+    const Case cases[] = {
+        {0, 3, 11, "", 1},       {1, 3, 95, "", 0},      {1, 4, 10, "", 4}, {1, 4, 10, "A", 4},
+        {1, 4, 0, "", 2},        {1, 4, 90, "", 2},      {1, 4, 0, " C", 3}, {2, 3, 51, "", 5},
+        {2, 4, 0, "SP6", 6},     {2, 10, 0, "", 6},      {3, 4, 0, "", 0},
+    };
+    for (const Case& c : cases) {
+        WindowsVersion v{c.major, c.minor, c.platform, ""};
+        snprintf(v.service_pack, sizeof v.service_pack, "%s", c.service_pack);
+        EXPECT_EQ(classify_windows_version(v), c.kind) << c.platform << " " << c.major << "." << c.minor;
+    }
+}
+
+TEST_F(Unpack, WritesMembersWithFoldersAndDeletesTheCopy) {
+    const Bytes text = text_bytes(20000, 1);
+    put_archive({member("", "README.TXT", text), member("SUB\\DEEP", "A.BIN", random_bytes(3000, 2)),
+                 member("SUB", "EMPTY.DAT", {}), member("\\ROOTED\\DIR", "R.TXT", bytes_of("rooted"))});
+    machine_.make_folder("WORK/SUB"); // an existing folder is used as it is
+    EXPECT_EQ(run(), 1);
+    EXPECT_TRUE(g_posix.boxes.empty());
+    EXPECT_EQ(read_file(machine_.host("WORK/README.TXT")), text);
+    EXPECT_EQ(read_file(machine_.host("WORK/SUB/DEEP/A.BIN")), random_bytes(3000, 2));
+    EXPECT_TRUE(file_exists(machine_.host("WORK/SUB/EMPTY.DAT")));
+    EXPECT_EQ(read_file(machine_.host("ROOTED/DIR/R.TXT")), bytes_of("rooted"));
+    EXPECT_FALSE(file_exists(machine_.host("WORK/W_SETUP.WPK")));
+    EXPECT_EQ(current(), "C:\\WORK");
+    EXPECT_TRUE(file_exists(machine_.host("MEDIA/W_SETUP.WPK")));
+    EXPECT_EQ(g_entry_table, nullptr); // everything released
+}
+
+TEST_F(Unpack, EmptyDirectoryWritesNothingAndSucceeds) {
+    put_archive({});
+    EXPECT_EQ(run(), 1);
+    EXPECT_FALSE(file_exists(machine_.host("WORK/W_SETUP.WPK")));
+    EXPECT_TRUE(g_posix.boxes.empty());
+}
+
+TEST_F(Unpack, NtLeavesOutDlUnderscoreNamesOnly) {
+    const std::vector<PackMember> members = {
+        member("", "UTIL.DL_", {1}),   member("", "util.Dl_", {2}), member("", "A.DL_X", {3}),
+        member("", "UTIL.DLL", {4}),   member("", "UTIL.DL", {5}),  member("X.DL_", "IN.TXT", {6}),
+        member("", "LAST.TXT", {7}),
+    };
+    struct Case {
+        uint32_t platform, major, minor;
+        bool filtered;
+    };
+    const Case cases[] = {{2, 3, 51, true}, {2, 10, 0, true}, {1, 4, 10, false}, {1, 4, 0, false},
+                          {0, 3, 11, false}, {1, 3, 0, false}};
+    for (const Case& c : cases) {
+        std::filesystem::remove_all(machine_.host("WORK"));
+        machine_.make_folder("WORK");
+        ASSERT_TRUE(folder_set_current("C:\\WORK"));
+        put_archive(members);
+        g_posix.version = {c.major, c.minor, c.platform, ""};
+        EXPECT_EQ(run(), 1);
+        for (const char* name : {"UTIL.DL_", "util.Dl_", "A.DL_X"})
+            EXPECT_EQ(file_exists(machine_.host(std::string("WORK/") + name)), !c.filtered) << name;
+        EXPECT_EQ(read_file(machine_.host("WORK/UTIL.DLL")), Bytes{4});
+        EXPECT_EQ(read_file(machine_.host("WORK/UTIL.DL")), Bytes{5});
+        EXPECT_EQ(read_file(machine_.host("WORK/X.DL_/IN.TXT")), Bytes{6}); // folders never matter
+        EXPECT_EQ(read_file(machine_.host("WORK/LAST.TXT")), Bytes{7});
+    }
+}
+
+TEST_F(Unpack, UnopenableOutputIsSkippedSilently) {
+    machine_.make_folder("WORK/BUSY"); // a folder where the file should go
+    put_archive({member("", "BUSY", {1}), member("", "", {2}), member("", "AFTER.TXT", {3})});
+    EXPECT_EQ(run(), 1);
+    EXPECT_TRUE(g_posix.boxes.empty());
+    EXPECT_EQ(read_file(machine_.host("WORK/AFTER.TXT")), Bytes{3});
+}
+
+TEST_F(Unpack, StampsValidTimesAndLeavesInvalidOnesAlone) {
+    const uint32_t valid = 20u << 25 | 5u << 21 | 17u << 16 | 10u << 11 | 30u << 5 | 21u; // 2000-05-17 10:30:42
+    const uint32_t invalid = 20u << 25 | 13u << 21 | 17u << 16;                          // month 13
+    put_archive({member("", "GOOD.TXT", {1}, valid), member("", "BAD.TXT", {2}, invalid)});
+    EXPECT_EQ(run(), 1);
+    struct stat st;
+    ASSERT_EQ(stat(machine_.host("WORK/GOOD.TXT").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 958559442);
+    ASSERT_EQ(stat(machine_.host("WORK/BAD.TXT").c_str(), &st), 0);
+    EXPECT_GT(st.st_mtime, 1600000000); // just written, untouched
+}
+
+TEST_F(Unpack, CopyFailuresShowTheirBoxesInOrder) {
+    // No archive beside the program: only the copy box, with the name.
+    EXPECT_EQ(run(), 0);
+    ASSERT_EQ(g_posix.boxes.size(), 1u);
+    EXPECT_EQ(g_posix.boxes[0].caption, "Copy error");
+    EXPECT_EQ(g_posix.boxes[0].text, "W_SETUP.WPK");
+    EXPECT_EQ(g_posix.boxes[0].owner, NO_OWNER);
+    EXPECT_EQ(current(), "C:\\WORK");
+
+    // A full disk: the write box first, then the copy box; the partial copy stays.
+    put_archive({member("", "BIG.BIN", random_bytes(20000, 3))});
+    g_posix.boxes.clear();
+    g_posix.write_budget = 5000;
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(captions(), (std::vector<std::string>{"Write error", "Copy error"}));
+    EXPECT_EQ(g_posix.boxes[0].text, "Disk write error !!. Check disk space");
+    EXPECT_EQ(read_file(machine_.host("WORK/W_SETUP.WPK")).size(), 5000u); // as far as the disk went
+    EXPECT_FALSE(file_exists(machine_.host("WORK/BIG.BIN")));
+    EXPECT_EQ(current(), "C:\\WORK");
+}
+
+TEST_F(Unpack, EmptyArchiveFileIsCopiedThenFoundDamaged) {
+    write_file(machine_.host("MEDIA/W_SETUP.WPK"), {});
+    std::string fatal;
+    run(&fatal);
+    EXPECT_EQ(fatal, "File error !!");
+    EXPECT_TRUE(file_exists(machine_.host("WORK/W_SETUP.WPK")));
+}
+
+TEST_F(Unpack, DamagedDirectoryIsFatalBeforeAnyMember) {
+    put_archive({member("", "A.TXT", {1}), member("", "B.TXT", {2})});
+    const Bytes cut(archive_.begin(), archive_.begin() + 80);
+    write_file(machine_.host("MEDIA/W_SETUP.WPK"), cut);
+    std::string fatal;
+    run(&fatal);
+    EXPECT_EQ(fatal, "File error !!");
+    ASSERT_EQ(captions(), std::vector<std::string>{"Fatal Error"});
+    EXPECT_EQ(g_archive_stream, nullptr);
+    EXPECT_EQ(g_output_stream, nullptr);
+    EXPECT_FALSE(file_exists(machine_.host("WORK/A.TXT")));
+    EXPECT_TRUE(file_exists(machine_.host("WORK/W_SETUP.WPK"))); // the copy stays
+    EXPECT_EQ(current(), "C:\\WORK");
+}
+
+TEST_F(Unpack, DataCutShortKeepsWhatWasWritten) {
+    put_archive({member("", "FIRST.TXT", text_bytes(5000, 4)), member("", "SECOND.BIN", random_bytes(50000, 5))});
+    const Bytes cut(archive_.begin(), archive_.end() - 1000);
+    write_file(machine_.host("MEDIA/W_SETUP.WPK"), cut);
+    std::string fatal;
+    run(&fatal);
+    EXPECT_EQ(fatal, "File error !!");
+    EXPECT_EQ(g_archive_stream, nullptr);
+    EXPECT_EQ(g_output_stream, nullptr);
+    EXPECT_EQ(read_file(machine_.host("WORK/FIRST.TXT")), text_bytes(5000, 4));
+    const Bytes partial = read_file(machine_.host("WORK/SECOND.BIN"));
+    const Bytes whole = random_bytes(50000, 5);
+    EXPECT_GT(partial.size(), 40000u);
+    EXPECT_LT(partial.size(), whole.size());
+    EXPECT_TRUE(std::equal(partial.begin(), partial.end(), whole.begin()));
+    EXPECT_EQ(current(), "C:\\WORK");
+}
+
+TEST_F(Unpack, StartedFromTheWorkFolderWithoutArchiveIsCopyError) {
+    put_archive({member("", "A.TXT", {1})});
+    g_posix.own_path = "C:\\WORK\\WBOOT.EXE"; // started from the work folder...
+    std::filesystem::remove(machine_.host("WORK/W_SETUP.WPK"));
+    EXPECT_EQ(run(), 0); // ...without an archive there: a copy failure
+    EXPECT_EQ(captions(), std::vector<std::string>{"Copy error"});
+}
+
+TEST_F(Unpack, StartedFromTheWorkFolderKeepsTheArchive) {
+    put_archive({member("", "A.TXT", text_bytes(9000, 6))});
+    std::filesystem::rename(machine_.host("MEDIA/W_SETUP.WPK"), machine_.host("WORK/W_SETUP.WPK"));
+    g_posix.own_path = "C:\\WORK\\WBOOT.EXE";
+    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(read_file(machine_.host("WORK/W_SETUP.WPK")), archive_);
+    EXPECT_EQ(read_file(machine_.host("WORK/A.TXT")), text_bytes(9000, 6));
+}
+
+TEST_F(Unpack, BareProgramNameReadsFromTheModuleFolder) {
+    put_archive({member("", "A.TXT", {9})});
+    g_posix.own_path = "WBOOT.EXE";
+    g_posix.module_path = "C:\\MEDIA\\WBOOT.EXE";
+    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(read_file(machine_.host("WORK/A.TXT")), Bytes{9});
+}
+
+TEST_F(Unpack, PathsBeyondTheirSlotsAreRefused) {
+    put_archive({member(std::string(200, 'F'), std::string(60, 'N'), {1}), member("", "OK.TXT", {2})});
+    // A member path over 255 characters is skipped; the next one is written.
+    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(read_file(machine_.host("WORK/OK.TXT")), Bytes{2});
+    EXPECT_FALSE(file_exists(machine_.host("WORK/" + std::string(200, 'F'))));
+
+    // A program path over 255 characters: the archive cannot be found.
+    g_posix.boxes.clear();
+    g_posix.own_path = "C:\\MEDIA\\" + std::string(250, 'P') + ".EXE";
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(captions(), std::vector<std::string>{"Copy error"});
+
+    // A current folder over 253 characters cannot be saved: nothing happens.
+    g_posix.own_path = "C:\\MEDIA\\WBOOT.EXE";
+    g_posix.boxes.clear();
+    const std::string deep = "WORK/" + std::string(240, 'D') + "/" + std::string(20, 'E');
+    machine_.make_folder(deep);
+    ASSERT_TRUE(folder_set_current(("C:\\WORK\\" + std::string(240, 'D') + "\\" + std::string(20, 'E')).c_str()));
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(captions(), std::vector<std::string>{"Copy error"});
+    EXPECT_FALSE(file_exists(machine_.host(deep + "/W_SETUP.WPK")));
+}
+
+TEST_F(Unpack, MakeDirectoryPathLevelByLevel) {
+    struct Case {
+        const char* folder;
+        const char* made;      // host path on C
+        const char* left_in;   // current folder afterwards
+    };
+    const Case cases[] = {
+        {"A\\B\\C", "WORK/A/B/C", "C:\\WORK\\A\\B\\C"},
+        {"\\TOP\\NEXT", "TOP/NEXT", "C:\\TOP\\NEXT"},
+        {"DOUBLE\\\\SLASH\\", "WORK/DOUBLE/SLASH", "C:\\WORK\\DOUBLE\\SLASH"},
+        {"", "WORK", "C:\\WORK"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(folder_set_current("C:\\WORK"));
+        EXPECT_EQ(make_directory_path(c.folder), 1);
+        struct stat st;
+        EXPECT_EQ(stat(machine_.host(c.made).c_str(), &st), 0) << c.folder;
+        EXPECT_EQ(current(), c.left_in) << c.folder;
+    }
+}
+
+} // namespace

@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "install/work_cleanup.h"
+#include "install/work_folder.h"
+#include "platform/posix/platform_posix.h"
+#include "test_support.h"
+
+namespace {
+
+class Cleanup : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        strcpy(g_work_path, "C:\\TEMP");
+        machine_.make_folder("TEMP/W80_INST");
+        for (const char* name : {"W_SETUP.EXE", "A.DLL", "README.TXT"})
+            write_file(machine_.host(std::string("TEMP/W80_INST/") + name), {1});
+        write_file(machine_.host("TEMP/KEEP.TXT"), {2}); // not ours
+        folder_set_current("C:\\");
+    }
+    bool work_folder_exists() const { return file_exists(machine_.host("TEMP/W80_INST")); }
+    FakeMachine machine_;
+};
+
+TEST_F(Cleanup, DeletesEverythingAtOnceWithoutPauses) {
+    clean_work_folder();
+    EXPECT_FALSE(work_folder_exists());
+    EXPECT_TRUE(g_posix.pauses.empty());
+    EXPECT_EQ(g_posix.delete_attempts.size(), 3u);
+    EXPECT_TRUE(file_exists(machine_.host("TEMP/KEEP.TXT")));
+}
+
+TEST_F(Cleanup, RetriesAFileInUse) {
+    struct Case {
+        int held_for;     // failing attempts
+        size_t attempts;  // attempts on that file
+        size_t pauses;
+        bool removed;
+    };
+    const Case cases[] = {{3, 4, 3, true}, {9, 10, 9, true}, {10, 10, 10, false}, {50, 10, 10, false}};
+    for (const Case& c : cases) {
+        SetUp();
+        g_posix.pauses.clear();
+        g_posix.delete_attempts.clear();
+        g_posix.held_file = "A.DLL";
+        g_posix.held_attempts = c.held_for;
+        clean_work_folder();
+        size_t on_held = 0;
+        for (const std::string& name : g_posix.delete_attempts) on_held += name == "A.DLL";
+        EXPECT_EQ(on_held, c.attempts) << c.held_for;
+        EXPECT_EQ(g_posix.pauses, std::vector<uint32_t>(c.pauses, 300u)) << c.held_for;
+        EXPECT_EQ(work_folder_exists(), !c.removed) << c.held_for;
+        EXPECT_EQ(file_exists(machine_.host("TEMP/W80_INST/A.DLL")), !c.removed);
+        EXPECT_FALSE(file_exists(machine_.host("TEMP/W80_INST/README.TXT"))); // the others go
+    }
+}
+
+TEST_F(Cleanup, PendingMessagesAreHandledBeforeEachPause) {
+    g_posix.held_file = "A.DLL";
+    g_posix.held_attempts = 2;
+    int handled = 0;
+    g_posix.messages = {[&] { ++handled; }, nullptr, [&] { ++handled; }};
+    clean_work_folder();
+    // First pump: one message, then the quit message ends it (dropped);
+    // second pump: the last message.
+    EXPECT_EQ(handled, 2);
+    EXPECT_TRUE(g_posix.messages.empty());
+    EXPECT_FALSE(work_folder_exists());
+}
+
+TEST(PumpPendingMessages, StopsAtQuitOrEmpty) {
+    FakeMachine machine;
+    int handled = 0;
+    g_posix.messages = {[&] { ++handled; }, [&] { ++handled; }, nullptr, [&] { ++handled; }};
+    EXPECT_EQ(pump_pending_messages(), 1);
+    EXPECT_EQ(handled, 2);
+    EXPECT_EQ(g_posix.messages.size(), 1u);
+    EXPECT_EQ(pump_pending_messages(), 0);
+    EXPECT_EQ(handled, 3);
+    EXPECT_EQ(pump_pending_messages(), 0);
+}
+
+TEST_F(Cleanup, SubfoldersAndDotFilesStayAndSoDoesTheFolder) {
+    machine_.make_folder("TEMP/W80_INST/SUB");
+    write_file(machine_.host("TEMP/W80_INST/.hidden"), {3});
+    clean_work_folder();
+    EXPECT_TRUE(file_exists(machine_.host("TEMP/W80_INST/SUB")));
+    EXPECT_TRUE(file_exists(machine_.host("TEMP/W80_INST/.hidden")));
+    EXPECT_FALSE(file_exists(machine_.host("TEMP/W80_INST/README.TXT")));
+    EXPECT_TRUE(work_folder_exists());
+    // A subfolder fails all ten attempts, a dot file is never tried.
+    EXPECT_EQ(g_posix.pauses.size(), 10u);
+}
+
+TEST_F(Cleanup, NothingOutsideTheWorkSubfolderIsDeleted) {
+    std::filesystem::remove_all(machine_.host("TEMP/W80_INST"));
+    clean_work_folder();
+    EXPECT_TRUE(file_exists(machine_.host("TEMP/KEEP.TXT")));
+    EXPECT_TRUE(g_posix.delete_attempts.empty());
+
+    strcpy(g_work_path, "C:\\GONE");
+    folder_set_current("C:\\TEMP");
+    clean_work_folder();
+    EXPECT_TRUE(file_exists(machine_.host("TEMP/KEEP.TXT")));
+    EXPECT_TRUE(g_posix.delete_attempts.empty());
+}
+
+TEST_F(Cleanup, WorkPathTooLongForTheFullPathSkipsThatRemoval) {
+    const std::string deep = "TEMP/" + std::string(245, 'L');
+    machine_.make_folder(deep + "/W80_INST");
+    write_file(machine_.host(deep + "/W80_INST/F.TXT"), {1});
+    strcpy(g_work_path, ("C:\\TEMP\\" + std::string(245, 'L')).c_str()); // 253 characters
+    clean_work_folder();
+    EXPECT_FALSE(file_exists(machine_.host(deep + "/W80_INST")));
+}
+
+} // namespace
