@@ -14,10 +14,14 @@ bool read_exact(FILE* stream, void* buffer, size_t size) {
     return size == 0 || fread(buffer, 1, size, stream) == size;
 }
 
+uint32_t le32(const uint8_t* b) {
+    return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+}
+
 bool read_u32(FILE* stream, uint32_t* value) {
     uint8_t b[4];
     if (!read_exact(stream, b, 4)) return false;
-    *value = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+    *value = le32(b);
     return true;
 }
 
@@ -32,7 +36,11 @@ char* new_name_buffer() {
 bool read_record(FILE* stream, ArchiveEntry* entry) {
     uint8_t fixed[RECORD_FIXED_SIZE];
     if (!read_exact(stream, fixed, RECORD_FIXED_SIZE)) return false;
-    memcpy(entry, fixed, RECORD_FIXED_SIZE);
+    entry->offset = le32(fixed);
+    entry->reserved = le32(fixed + 4);
+    memcpy(entry->dos_date_time, fixed + 8, 4);
+    entry->folder_length = fixed[12];
+    entry->name_length = fixed[13];
     entry->folder = new_name_buffer();
     entry->name = new_name_buffer();
     ++g_entry_count;

@@ -14,9 +14,8 @@ constexpr int SIGNATURE_SIZE = 54;
 constexpr int RECORD_FIXED_SIZE = 14;
 constexpr int NAME_BUFFER_SIZE = 260;
 
-// One directory record in memory. The five fixed fields are read as one
-// 14-byte block, so the layout is packed to match the file.
-#pragma pack(push, 1)
+// One directory record in memory: the five fixed fields of the record (read
+// as one 14-byte block) and the two names.
 struct ArchiveEntry {
     uint32_t offset;          // member stream position, relative to g_data_base
     uint32_t reserved;        // stored, never interpreted
@@ -26,7 +25,6 @@ struct ArchiveEntry {
     char* folder; // NAME_BUFFER_SIZE bytes, NUL-terminated, owned
     char* name;   // NAME_BUFFER_SIZE bytes, NUL-terminated, owned
 };
-#pragma pack(pop)
 
 using EntryTable = ArchiveEntry[ENTRY_CAPACITY];
 

@@ -117,3 +117,97 @@ enum class PendingMessage { NONE, QUIT, HANDLED };
 // NONE when there is none, QUIT (dropped) for the quit message, otherwise
 // hands it to its window procedure and says HANDLED.
 PendingMessage take_pending_message();
+
+// ---- The shell: system profile, logon, the splash window ----
+
+uint32_t system_oem_code_page();
+
+// Reads a key of a section of the system profile into `buffer` (at most
+// `size` - 1 characters); the number of characters copied, 0 when the key
+// is absent or empty.
+uint32_t profile_read(const char* section, const char* key, char* buffer, uint32_t size);
+void profile_write(const char* section, const char* key, const char* value);
+
+// Asks the system to end the user's logon.
+void session_request_logoff();
+
+struct ScreenSize {
+    int32_t width;
+    int32_t height;
+};
+ScreenSize system_screen_size();
+
+using ProgramInstance = void*;
+using WindowProcedure = intptr_t (*)(WindowHandle window, uint32_t message, uintptr_t wparam,
+                                     intptr_t lparam);
+
+// Registers the window class of the splash: redrawn on resize, no
+// background brush, the program's icon resource and the arrow cursor.
+bool window_register_class(ProgramInstance instance, const char* class_name,
+                           WindowProcedure procedure, const char* icon_name);
+// Creates a pop-up window without caption or border, not yet visible.
+WindowHandle window_create_popup(ProgramInstance instance, const char* class_name,
+                                 const char* title, int32_t width, int32_t height);
+void window_show(WindowHandle window);
+// Paints the window at once if it needs painting.
+void window_update(WindowHandle window);
+bool window_post_message(WindowHandle window, uint32_t message);
+void window_destroy(WindowHandle window);
+void message_post_quit(int exit_code);
+intptr_t window_default_procedure(WindowHandle window, uint32_t message, uintptr_t wparam,
+                                  intptr_t lparam);
+// Waits for and dispatches messages until the quit message arrives.
+void run_message_loop();
+
+// ---- Painting ----
+
+using DrawingContext = void*;
+using DrawingObject = void*;
+
+struct PaintArea {
+    int32_t left, top, right, bottom; // right and bottom exclusive
+};
+
+// Starts painting the part of the window that needs it.
+DrawingContext paint_begin(WindowHandle window, PaintArea* area);
+void paint_end(WindowHandle window);
+
+constexpr uint32_t rgb(uint32_t red, uint32_t green, uint32_t blue) {
+    return red | green << 8 | blue << 16;
+}
+
+struct FontDescription {
+    int32_t height;
+    int32_t width;
+    int32_t escapement;
+    int32_t orientation;
+    int32_t weight;
+    uint8_t italic;
+    uint8_t underline;
+    uint8_t strike_out;
+    uint8_t char_set;
+    uint8_t out_precision;
+    uint8_t clip_precision;
+    uint8_t quality;
+    uint8_t pitch_and_family;
+    char face_name[32];
+};
+
+DrawingObject pen_create_null();
+DrawingObject brush_create_solid(uint32_t color);
+DrawingObject font_create(const FontDescription& font);
+// Selects an object into the context; returns the one it replaces.
+DrawingObject object_select(DrawingContext context, DrawingObject object);
+void object_delete(DrawingObject object);
+// Draws a rectangle with the selected pen and brush.
+void draw_rectangle(DrawingContext context, int32_t left, int32_t top, int32_t right,
+                    int32_t bottom);
+void text_set_color(DrawingContext context, uint32_t color);
+void text_set_transparent(DrawingContext context);
+
+struct TextExtent {
+    int32_t width;
+    int32_t height;
+};
+TextExtent text_measure(DrawingContext context, const char* text, int length);
+void text_draw(DrawingContext context, int32_t x, int32_t y, const char* text, int length);

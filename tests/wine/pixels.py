@@ -13,8 +13,9 @@
     pixels.py diff FILE X0 Y0 X1 Y1 W H -> pixels that differ between two W x H areas
     pixels.py dark FILE X0 Y0 X1 Y1 [LIMIT] -> pixels in the box whose R+G+B < LIMIT (default 384)
 
-Pixels are read through ImageMagick: convert FILE -depth 8 rgb:-
-(/usr/bin/convert is called by full path on purpose).
+Pixels are read through ImageMagick (convert FILE -depth 8 ppm:-, the same
+bytes as rgb:- behind a header that gives the size); /usr/bin/convert is
+called by full path on purpose.
 """
 import collections
 import signal
@@ -25,14 +26,29 @@ CONVERT = "/usr/bin/convert"
 
 
 def load(path):
-    size = subprocess.run([CONVERT, path, "-format", "%w %h", "info:"],
-                          check=True, capture_output=True, text=True).stdout.split()
-    w, h = int(size[0]), int(size[1])
-    data = subprocess.run([CONVERT, path, "-depth", "8", "rgb:-"],
+    # one ImageMagick call: a binary PPM carries the size in its header
+    data = subprocess.run([CONVERT, path, "-depth", "8", "ppm:-"],
                           check=True, capture_output=True).stdout
-    if len(data) != w * h * 3:
-        raise SystemExit("pixels.py: unexpected data size %d for %dx%d" % (len(data), w, h))
-    return w, h, data
+    fields, pos = [], 0
+    while len(fields) < 4:
+        while data[pos:pos + 1].isspace():
+            pos += 1
+        if data[pos:pos + 1] == b"#":
+            pos = data.index(b"\n", pos) + 1
+            continue
+        end = pos
+        while not data[end:end + 1].isspace():
+            end += 1
+        fields.append(data[pos:end])
+        pos = end
+    pos += 1  # the single whitespace after maxval
+    if fields[0] != b"P6" or fields[3] != b"255":
+        raise SystemExit("pixels.py: unexpected PPM header %r" % fields)
+    w, h = int(fields[1]), int(fields[2])
+    pixels = data[pos:]
+    if len(pixels) != w * h * 3:
+        raise SystemExit("pixels.py: unexpected data size %d for %dx%d" % (len(pixels), w, h))
+    return w, h, pixels
 
 
 def px(img, x, y):

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -241,4 +242,157 @@ PendingMessage take_pending_message() {
     ++g_posix.messages_handled;
     message();
     return PendingMessage::HANDLED;
+}
+
+// ---- The shell ----
+
+uint32_t system_oem_code_page() { return g_posix.oem_code_page; }
+
+uint32_t profile_read(const char* section, const char* key, char* buffer, uint32_t size) {
+    const auto it = g_posix.profile.find(std::string(section) + "/" + key);
+    const std::string value = it == g_posix.profile.end() ? "" : it->second;
+    const size_t n = size ? std::min<size_t>(value.size(), size - 1) : 0;
+    if (size) {
+        memcpy(buffer, value.data(), n);
+        buffer[n] = '\0';
+    }
+    return uint32_t(n);
+}
+
+void profile_write(const char* section, const char* key, const char* value) {
+    g_posix.profile[std::string(section) + "/" + key] = value;
+    g_posix.profile_writes.push_back(std::string(section) + "/" + key + "=" + value);
+}
+
+void session_request_logoff() { g_posix.logoff_requested = true; }
+
+ScreenSize system_screen_size() { return g_posix.screen; }
+
+bool window_register_class(ProgramInstance, const char* class_name, WindowProcedure procedure,
+                           const char* icon_name) {
+    if (g_posix.register_fails) return false;
+    g_posix.procedure = procedure;
+    g_posix.class_name = class_name;
+    g_posix.icon_name = icon_name;
+    return true;
+}
+
+WindowHandle window_create_popup(ProgramInstance, const char* class_name, const char*, int32_t width,
+                                 int32_t height) {
+    if (g_posix.create_fails || g_posix.class_name != class_name) return nullptr;
+    g_posix.window_events.push_back("create " + std::to_string(width) + "x" + std::to_string(height));
+    if (g_posix.procedure(POSIX_WINDOW, 1 /* create */, 0, 0) == -1) return nullptr;
+    return POSIX_WINDOW;
+}
+
+void window_show(WindowHandle) { g_posix.window_events.push_back("show"); }
+
+void window_update(WindowHandle window) {
+    g_posix.window_events.push_back("update");
+    g_posix.procedure(window, 15 /* paint */, 0, 0);
+}
+
+bool window_post_message(WindowHandle window, uint32_t message) {
+    g_posix.messages.push_back([window, message] { g_posix.procedure(window, message, 0, 0); });
+    return true;
+}
+
+void window_destroy(WindowHandle window) {
+    g_posix.window_events.push_back("destroy");
+    g_posix.procedure(window, 2 /* destroy */, 0, 0);
+}
+
+void message_post_quit(int exit_code) {
+    g_posix.window_events.push_back("quit " + std::to_string(exit_code));
+    g_posix.messages.push_back(nullptr);
+}
+
+intptr_t window_default_procedure(WindowHandle, uint32_t message, uintptr_t, intptr_t) {
+    g_posix.window_events.push_back("default " + std::to_string(message));
+    return 0;
+}
+
+void run_message_loop() {
+    // The queue never waits here: an empty queue would wait forever on the
+    // real system, so it ends the loop as well.
+    while (!g_posix.messages.empty()) {
+        std::function<void()> message = g_posix.messages.front();
+        g_posix.messages.erase(g_posix.messages.begin());
+        if (!message) return;
+        message();
+    }
+}
+
+// ---- Painting: every call recorded as a line of text ----
+
+namespace {
+std::vector<std::string> g_objects{"none"}; // index = object handle
+int g_font_height = 16;
+
+DrawingObject new_object(const std::string& description) {
+    g_objects.push_back(description);
+    return reinterpret_cast<DrawingObject>(uintptr_t(g_objects.size() - 1));
+}
+
+const std::string& describe(DrawingObject object) {
+    const size_t index = size_t(reinterpret_cast<uintptr_t>(object));
+    return g_objects[index < g_objects.size() ? index : 0];
+}
+
+std::string hex_color(uint32_t color) {
+    char text[16];
+    snprintf(text, sizeof text, "%06x", color);
+    return text;
+}
+} // namespace
+
+DrawingContext paint_begin(WindowHandle, PaintArea* area) {
+    *area = g_posix.paint_area;
+    g_posix.drawing.push_back("begin");
+    return reinterpret_cast<DrawingContext>(uintptr_t(1));
+}
+
+void paint_end(WindowHandle) { g_posix.drawing.push_back("end"); }
+
+DrawingObject pen_create_null() { return new_object("pen null"); }
+
+DrawingObject brush_create_solid(uint32_t color) { return new_object("brush " + hex_color(color)); }
+
+DrawingObject font_create(const FontDescription& f) {
+    char text[160];
+    snprintf(text, sizeof text, "font %s h%d w%d e%d o%d wt%d i%d u%d s%d c%d op%d cp%d q%d pf%d",
+             f.face_name, f.height, f.width, f.escapement, f.orientation, f.weight, f.italic,
+             f.underline, f.strike_out, f.char_set, f.out_precision, f.clip_precision, f.quality,
+             f.pitch_and_family);
+    DrawingObject font = new_object(text);
+    return font;
+}
+
+DrawingObject object_select(DrawingContext, DrawingObject object) {
+    g_posix.drawing.push_back("select " + describe(object));
+    const std::string& d = describe(object);
+    if (d.rfind("font ", 0) == 0) g_font_height = atoi(d.c_str() + d.find(" h") + 2);
+    return new_object("previous");
+}
+
+void object_delete(DrawingObject object) { g_posix.drawing.push_back("delete " + describe(object)); }
+
+void draw_rectangle(DrawingContext, int32_t left, int32_t top, int32_t right, int32_t bottom) {
+    g_posix.drawing.push_back("rect " + std::to_string(left) + " " + std::to_string(top) + " " +
+                              std::to_string(right) + " " + std::to_string(bottom));
+}
+
+void text_set_color(DrawingContext, uint32_t color) { g_posix.drawing.push_back("color " + hex_color(color)); }
+
+void text_set_transparent(DrawingContext) { g_posix.drawing.push_back("transparent"); }
+
+TextExtent text_measure(DrawingContext, const char* text, int length) {
+    const std::string s(text, size_t(length));
+    if (g_posix.measure) return g_posix.measure(s, g_font_height);
+    return {10 * length, g_font_height};
+}
+
+void text_draw(DrawingContext, int32_t x, int32_t y, const char* text, int length) {
+    g_posix.drawing.push_back("text " + std::to_string(x) + " " + std::to_string(y) + " " +
+                              std::string(text, size_t(length)));
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -55,9 +56,31 @@ struct PosixPlatform {
 
     // Handle-based writes fail after this many more bytes (negative: never).
     int64_t write_budget = -1;
+
+    // The shell's side of the system.
+    uint32_t oem_code_page = 437;
+    std::map<std::string, std::string> profile; // "section/key" -> value
+    std::vector<std::string> profile_writes;    // "section/key=value"
+    bool logoff_requested = false;
+    ScreenSize screen{640, 480};
+    bool register_fails = false;
+    bool create_fails = false;
+    WindowProcedure procedure = nullptr;
+    std::string class_name;
+    std::string icon_name;
+    std::vector<std::string> window_events; // "create", "show", "update", "destroy", "quit 0", "default 20"
+
+    // Painting: the area BeginPaint reports, every drawing call in order, and
+    // the extent a text measures (by default 10 pixels a byte, font height).
+    PaintArea paint_area{0, 0, 640, 480};
+    std::vector<std::string> drawing;
+    std::function<TextExtent(const std::string& text, int font_height)> measure;
 };
 
 extern PosixPlatform g_posix;
+
+// The one window the stand-in creates.
+inline WindowHandle const POSIX_WINDOW = reinterpret_cast<WindowHandle>(uintptr_t(0x1234));
 
 // Back to the defaults, with drive C mapped to `drive_c` (empty: host root).
 void posix_reset(const std::string& drive_c = "");

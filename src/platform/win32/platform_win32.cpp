@@ -149,3 +149,135 @@ PendingMessage take_pending_message() {
     DispatchMessageA(&message);
     return PendingMessage::HANDLED;
 }
+
+uint32_t system_oem_code_page() { return GetOEMCP(); }
+
+uint32_t profile_read(const char* section, const char* key, char* buffer, uint32_t size) {
+    return GetProfileStringA(section, key, "", buffer, size);
+}
+
+void profile_write(const char* section, const char* key, const char* value) {
+    WriteProfileStringA(section, key, value);
+}
+
+void session_request_logoff() { ExitWindowsEx(EWX_LOGOFF, 0xFFFFFFFF); }
+
+ScreenSize system_screen_size() {
+    return {GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+}
+
+namespace {
+WindowProcedure g_window_procedure = nullptr;
+
+// The system calls window procedures with its own types and convention.
+LRESULT CALLBACK window_procedure_entry(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    return g_window_procedure(window, message, wparam, lparam);
+}
+
+PAINTSTRUCT g_paint; // one painting at a time, on the one thread
+} // namespace
+
+bool window_register_class(ProgramInstance instance, const char* class_name,
+                           WindowProcedure procedure, const char* icon_name) {
+    g_window_procedure = procedure;
+    WNDCLASSA wc;
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = window_procedure_entry;
+    wc.cbClsExtra = 0;
+    wc.cbWndExtra = 0;
+    wc.hInstance = static_cast<HINSTANCE>(instance);
+    wc.hIcon = LoadIconA(static_cast<HINSTANCE>(instance), icon_name);
+    wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    wc.hbrBackground = nullptr;
+    wc.lpszMenuName = nullptr;
+    wc.lpszClassName = class_name;
+    return RegisterClassA(&wc) != 0;
+}
+
+WindowHandle window_create_popup(ProgramInstance instance, const char* class_name,
+                                 const char* title, int32_t width, int32_t height) {
+    return CreateWindowExA(0, class_name, title, WS_POPUP | WS_CLIPCHILDREN, 0, 0, width, height,
+                           nullptr, nullptr, static_cast<HINSTANCE>(instance), nullptr);
+}
+
+void window_show(WindowHandle window) { ShowWindow(static_cast<HWND>(window), SW_SHOW); }
+
+void window_update(WindowHandle window) { UpdateWindow(static_cast<HWND>(window)); }
+
+bool window_post_message(WindowHandle window, uint32_t message) {
+    return PostMessageA(static_cast<HWND>(window), message, 0, 0) != 0;
+}
+
+void window_destroy(WindowHandle window) { DestroyWindow(static_cast<HWND>(window)); }
+
+void message_post_quit(int exit_code) { PostQuitMessage(exit_code); }
+
+intptr_t window_default_procedure(WindowHandle window, uint32_t message, uintptr_t wparam,
+                                  intptr_t lparam) {
+    return DefWindowProcA(static_cast<HWND>(window), message, wparam, lparam);
+}
+
+void run_message_loop() {
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+DrawingContext paint_begin(WindowHandle window, PaintArea* area) {
+    const HDC context = BeginPaint(static_cast<HWND>(window), &g_paint);
+    *area = {g_paint.rcPaint.left, g_paint.rcPaint.top, g_paint.rcPaint.right, g_paint.rcPaint.bottom};
+    return context;
+}
+
+void paint_end(WindowHandle window) { EndPaint(static_cast<HWND>(window), &g_paint); }
+
+DrawingObject pen_create_null() { return CreatePen(PS_NULL, 1, 0); }
+
+DrawingObject brush_create_solid(uint32_t color) { return CreateSolidBrush(color); }
+
+DrawingObject font_create(const FontDescription& f) {
+    LOGFONTA lf;
+    lf.lfHeight = f.height;
+    lf.lfWidth = f.width;
+    lf.lfEscapement = f.escapement;
+    lf.lfOrientation = f.orientation;
+    lf.lfWeight = f.weight;
+    lf.lfItalic = f.italic;
+    lf.lfUnderline = f.underline;
+    lf.lfStrikeOut = f.strike_out;
+    lf.lfCharSet = f.char_set;
+    lf.lfOutPrecision = f.out_precision;
+    lf.lfClipPrecision = f.clip_precision;
+    lf.lfQuality = f.quality;
+    lf.lfPitchAndFamily = f.pitch_and_family;
+    memcpy(lf.lfFaceName, f.face_name, sizeof lf.lfFaceName);
+    return CreateFontIndirectA(&lf);
+}
+
+DrawingObject object_select(DrawingContext context, DrawingObject object) {
+    return SelectObject(static_cast<HDC>(context), static_cast<HGDIOBJ>(object));
+}
+
+void object_delete(DrawingObject object) { DeleteObject(static_cast<HGDIOBJ>(object)); }
+
+void draw_rectangle(DrawingContext context, int32_t left, int32_t top, int32_t right, int32_t bottom) {
+    Rectangle(static_cast<HDC>(context), left, top, right, bottom);
+}
+
+void text_set_color(DrawingContext context, uint32_t color) {
+    SetTextColor(static_cast<HDC>(context), color);
+}
+
+void text_set_transparent(DrawingContext context) { SetBkMode(static_cast<HDC>(context), TRANSPARENT); }
+
+TextExtent text_measure(DrawingContext context, const char* text, int length) {
+    SIZE size = {0, 0};
+    GetTextExtentPoint32A(static_cast<HDC>(context), text, length, &size);
+    return {size.cx, size.cy};
+}
+
+void text_draw(DrawingContext context, int32_t x, int32_t y, const char* text, int length) {
+    TextOutA(static_cast<HDC>(context), x, y, text, length);
+}

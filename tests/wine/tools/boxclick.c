@@ -31,7 +31,8 @@
  *   found by comparing the icon control's pixels on screen with the
  *   stock icons drawn by this process.
  *   press is the button pressed, "NONE", or "X!missing->Y" when the
- *   rule's button is not in the box and the default button Y was used.
+ *   rule's button is not in the box and the default button Y (the
+ *   BS_DEFPUSHBUTTON one, else the first) was pressed instead.
  *
  * STOPFILE (optional; "-" for none): when the file exists boxclick exits 0.
  * TIMEOUT_S: boxclick exits 2 after that many seconds.  Bad arguments: 3;
@@ -121,7 +122,7 @@ static int parse_action(struct rule *r, const char *s, size_t len)
     const char *at;
     size_t wl, i;
 
-    at = memchr(s, '@', len);
+    at = (const char *)memchr(s, '@', len);
     wl = at ? (size_t)(at - s) : len;
     if (wl == 0 || wl >= sizeof word) return 0;
     for (i = 0; i < wl; i++) word[i] = (char)toupper((unsigned char)s[i]);
@@ -244,10 +245,10 @@ static DWORD *grab(HDC src, int x, int y, int w, int h)
     mem = CreateCompatibleDC(src);
     bmp = CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, NULL, 0);
     if (!bmp) { DeleteDC(mem); return NULL; }
-    old = SelectObject(mem, bmp);
+    old = (HBITMAP)SelectObject(mem, bmp);
     BitBlt(mem, 0, 0, w, h, src, x, y, SRCCOPY);
     GdiFlush();
-    copy = malloc((size_t)w * h * 4);
+    copy = (DWORD *)malloc((size_t)w * h * 4);
     if (copy) memcpy(copy, bits, (size_t)w * h * 4);
     SelectObject(mem, old);
     DeleteObject(bmp);
@@ -280,11 +281,11 @@ static DWORD *render_icon(LPCSTR which, int w, int h, DWORD bg)
     ReleaseDC(NULL, screen);
     bmp = CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, NULL, 0);
     if (!bmp) { DeleteDC(mem); return NULL; }
-    old = SelectObject(mem, bmp);
+    old = (HBITMAP)SelectObject(mem, bmp);
     for (i = 0; i < w * h; i++) ((DWORD *)bits)[i] = bg;
     DrawIconEx(mem, 0, 0, icon, 0, 0, 0, NULL, DI_NORMAL);
     GdiFlush();
-    copy = malloc((size_t)w * h * 4);
+    copy = (DWORD *)malloc((size_t)w * h * 4);
     if (copy) memcpy(copy, bits, (size_t)w * h * 4);
     SelectObject(mem, old);
     DeleteObject(bmp);
@@ -326,7 +327,14 @@ static const char *identify_icon(HWND box)
         free(ref);
         if (best < 0 || diff < best_diff) { best = i; best_diff = diff; }
     }
-    free(shot);
+    {
+        /* a plain area: the box has no icon (Wine keeps the control visible) */
+        int k, plain = 1;
+        for (k = 1; k < w * h && plain; k++)
+            if ((shot[k] & 0xFFFFFF) != (shot[0] & 0xFFFFFF)) plain = 0;
+        free(shot);
+        if (plain) return "none";
+    }
     if (best < 0 || best_diff * 10 > (long)w * h) return "unknown";
     return stock[best].name;
 }
@@ -348,13 +356,20 @@ static void list_buttons(HWND box, char *out, size_t cap)
     }
 }
 
+/* The button Enter would press: the one styled BS_DEFPUSHBUTTON, else the
+ * first visible button. */
 static int default_button(HWND box)
 {
-    LRESULT r = 0;
-    if (SendMessageTimeoutA(box, DM_GETDEFID, 0, 0, SMTO_ABORTIFHUNG, 1000, (PDWORD_PTR)&r) &&
-        HIWORD(r) == DC_HASDEFID)
-        return LOWORD(r);
-    return IDOK;
+    HWND c;
+    char cls[32];
+    int first = 0;
+    for (c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        if (!GetClassNameA(c, cls, sizeof cls) || lstrcmpiA(cls, "Button")) continue;
+        if (!IsWindowVisible(c)) continue;
+        if ((GetWindowLongA(c, GWL_STYLE) & 0x0F) == BS_DEFPUSHBUTTON) return GetDlgCtrlID(c);
+        if (!first) first = GetDlgCtrlID(c);
+    }
+    return first ? first : IDOK;
 }
 
 static void press(HWND box, int id)

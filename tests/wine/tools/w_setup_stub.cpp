@@ -176,8 +176,12 @@ int main()
     // First of all, so that the WinExec in the bootstrapper returns now.
     bool idle = env("WSTUB_IDLE", "1") != "0";
     if (idle) {
+        // A short wait for input with an empty queue is what marks the
+        // process idle for WaitForInputIdle (a PeekMessage alone does not
+        // under Wine).
         MSG msg;
         PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
     }
 
     std::string record = env("WSTUB_RECORD", "C:\\wstub_record.txt");

@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include <iconv.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "install/work_folder.h"
+#include "platform/posix/platform_posix.h"
+#include "shell/program_main.h"
+#include "shell/serial_ports.h"
+#include "shell/shell_texts.h"
+#include "shell/splash_window.h"
+#include "test_support.h"
+
+namespace {
+
+std::string from_cp949(const char* bytes) {
+    iconv_t cd = iconv_open("UTF-8", "CP949");
+    std::string in(bytes), out(in.size() * 3 + 4, '\0');
+    char* src = in.data();
+    char* dst = out.data();
+    size_t left = in.size(), room = out.size();
+    const size_t done = iconv(cd, &src, &left, &dst, &room);
+    iconv_close(cd);
+    if (done == size_t(-1)) return "<not CP949>";
+    out.resize(out.size() - room);
+    return out;
+}
+
+TEST(ShellTexts, KoreanTextsAreTheseCp949Bytes) {
+    EXPECT_EQ(from_cp949(PORT_TEXTS[1].question_text),
+              "통신포트 상태를 바꾸었으므로, 윈도우를 재시동 해야합니다.!!\n\n지금 재시동 할까요 ?");
+    EXPECT_EQ(from_cp949(PORT_TEXTS[1].question_caption), "Wendle 설치자 : 윈도우의 재시동");
+    EXPECT_EQ(from_cp949(PORT_TEXTS[1].notice_text),
+              "Wendle의 설치 후, 반드시 윈도우를 재시동하고 사용해야 합니다 !\n\n그렇지 않으면 통신이 안될 수 있습니다 !!");
+    EXPECT_EQ(from_cp949(PORT_TEXTS[1].notice_caption), "Wendle 설치자");
+    EXPECT_EQ(from_cp949(FAILURE_TEXTS[1].text), "설치를 계속할 수 없습니다.");
+    EXPECT_EQ(from_cp949(FAILURE_TEXTS[1].caption), "치명적 오류 (Disk를 검사해 주세요)");
+    EXPECT_EQ(from_cp949(BANNER_TEXTS[1].notes[0]), "설치를 준비중입니다.");
+    EXPECT_EQ(from_cp949(BANNER_TEXTS[1].notes[1]), "잠시만 기다리세요.");
+}
+
+TEST(SerialPorts, WritesOnlyMissingOrEmptyEntries) {
+    struct Case {
+        std::map<std::string, std::string> profile;
+        std::vector<std::string> writes;
+    };
+    const Case cases[] = {
+        {{{"ports/COM1:", "9600,n,8,1"}, {"ports/COM2:", "9600,n,8,1"}, {"ports/COM3:", "19200,e,7,2"},
+          {"ports/COM4:", "x"}},
+         {}},
+        {{{"ports/COM1:", "9600,n,8,1"}, {"ports/COM2:", "9600,n,8,1"}, {"ports/COM4:", "9600,n,8,1"}},
+         {"ports/COM3:=9600,n,8,1"}},
+        {{{"ports/COM1:", ""}, {"ports/COM2:", "1"}, {"ports/COM3:", "1"}, {"ports/COM4:", "1"}},
+         {"ports/COM1:=9600,n,8,1"}},
+        {{}, {"ports/COM1:=9600,n,8,1", "ports/COM2:=9600,n,8,1", "ports/COM3:=9600,n,8,1",
+              "ports/COM4:=9600,n,8,1"}},
+    };
+    for (const Case& c : cases) {
+        FakeMachine machine;
+        g_posix.profile = c.profile;
+        EXPECT_EQ(check_serial_ports(), !c.writes.empty());
+        EXPECT_EQ(g_posix.profile_writes, c.writes);
+    }
+}
+
+// The whole program on the host stand-in: a medium in C:\MEDIA, the
+// temporary folder C:\TEMP.
+class Program : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        machine_.make_folder("MEDIA");
+        machine_.make_folder("TEMP");
+        g_posix.own_path = "C:\\MEDIA\\WBOOT.EXE";
+        g_posix.temp_path = "C:\\TEMP\\";
+        for (int port = 1; port <= 4; ++port)
+            g_posix.profile["ports/COM" + std::to_string(port) + ":"] = "9600,n,8,1";
+        g_install_ready = 0;
+        g_work_path[0] = '\0';
+        PackMember m;
+        m.name = "W_SETUP.EXE";
+        m.data = bytes_of("setup");
+        std::string error;
+        write_file(machine_.host("MEDIA/W_SETUP.WPK"), build_archive({m}, &error));
+    }
+    void TearDown() override { g_ui_language = UI_ENGLISH; }
+
+    // The setup program's close request, as it would arrive after the start.
+    void close_when_started() {
+        g_posix.on_start = [](const std::string&) {
+            window_post_message(POSIX_WINDOW, WM_CLOSE_MESSAGE);
+        };
+    }
+    FakeMachine machine_;
+};
+
+TEST_F(Program, GoodMediumRunsToTheEnd) {
+    close_when_started();
+    EXPECT_EQ(program_main(nullptr, nullptr, "", 0), 0);
+    EXPECT_TRUE(g_posix.boxes.empty());
+    EXPECT_EQ(g_posix.class_name, "FIRST_INSTALL");
+    EXPECT_EQ(g_posix.icon_name, "INSTALL_ICON");
+    ASSERT_EQ(g_posix.started.size(), 1u);
+    EXPECT_EQ(g_posix.started[0].rfind("C:\\TEMP\\W80_INST\\W_SETUP.EXE ", 0), 0u);
+    EXPECT_NE(g_posix.started[0].find(" 4660 C:\\MEDIA\\WBOOT.EXE"), std::string::npos);
+    EXPECT_EQ(g_posix.hidden.size(), 1u);
+    EXPECT_EQ(g_posix.window_events,
+              (std::vector<std::string>{"create 640x480", "show", "update", "destroy", "quit 0"}));
+    EXPECT_FALSE(file_exists(machine_.host("TEMP/W80_INST"))); // cleaned after the close request
+    EXPECT_EQ(g_posix.drawing.front(), "begin");                // painted before the unpack
+}
+
+TEST_F(Program, FailedUnpackShowsTheOwnedFailureBoxAndKeepsTheFiles) {
+    std::filesystem::remove(machine_.host("MEDIA/W_SETUP.WPK"));
+    EXPECT_EQ(program_main(nullptr, nullptr, "", 0), 0);
+    ASSERT_EQ(g_posix.boxes.size(), 2u);
+    EXPECT_EQ(g_posix.boxes[0].caption, "Copy error");
+    EXPECT_EQ(g_posix.boxes[1].text, "Can't continue Installation.");
+    EXPECT_EQ(g_posix.boxes[1].caption, "Fatal error (Please check Disk)");
+    EXPECT_EQ(g_posix.boxes[1].owner, POSIX_WINDOW);
+    EXPECT_EQ(g_posix.boxes[1].style, BOX_OK);
+    EXPECT_TRUE(g_posix.started.empty());
+    EXPECT_TRUE(file_exists(machine_.host("TEMP/W80_INST"))); // not cleaned
+    EXPECT_EQ(g_posix.window_events.back(), "quit 0");
+}
+
+TEST_F(Program, FailedStartShowsTheFailureBoxAndCleans) {
+    g_posix.start_result = 2; // file not found
+    g_ui_language = UI_KOREAN;
+    g_posix.oem_code_page = 949;
+    EXPECT_EQ(program_main(nullptr, nullptr, "", 0), 0);
+    ASSERT_EQ(g_posix.boxes.size(), 1u);
+    EXPECT_STREQ(g_posix.boxes[0].caption.c_str(), FAILURE_TEXTS[UI_KOREAN].caption);
+    EXPECT_TRUE(g_posix.hidden.empty());
+    EXPECT_FALSE(file_exists(machine_.host("TEMP/W80_INST"))); // the unpack had succeeded
+}
+
+TEST_F(Program, MissingPortAskedOnceNoThenNoticeThenInstall) {
+    g_posix.profile.erase("ports/COM3:");
+    g_posix.box_answers = {ANSWER_NO};
+    close_when_started();
+    EXPECT_EQ(program_main(nullptr, nullptr, "", 0), 0);
+    EXPECT_EQ(g_posix.profile_writes, std::vector<std::string>{"ports/COM3:=9600,n,8,1"});
+    ASSERT_EQ(g_posix.boxes.size(), 2u);
+    EXPECT_EQ(g_posix.boxes[0].caption, "Notice from Wendle : restarting window");
+    EXPECT_EQ(g_posix.boxes[0].style, BOX_YES_NO | BOX_ICON_QUESTION);
+    EXPECT_EQ(g_posix.boxes[0].owner, NO_OWNER);
+    EXPECT_EQ(g_posix.boxes[1].caption, "Notice from Wendle");
+    EXPECT_EQ(g_posix.boxes[1].style, BOX_OK | BOX_ICON_INFORMATION);
+    EXPECT_EQ(g_posix.started.size(), 1u);
+}
+
+TEST_F(Program, YesLogsOffAndTouchesNothing) {
+    g_posix.profile.clear();
+    g_posix.box_answers = {ANSWER_YES};
+    g_posix.oem_code_page = 949;
+    EXPECT_EQ(program_main(nullptr, nullptr, "", 0), 0);
+    EXPECT_TRUE(g_posix.logoff_requested);
+    ASSERT_EQ(g_posix.boxes.size(), 1u);
+    EXPECT_STREQ(g_posix.boxes[0].caption.c_str(), PORT_TEXTS[UI_KOREAN].question_caption);
+    EXPECT_TRUE(g_posix.window_events.empty());
+    EXPECT_FALSE(file_exists(machine_.host("TEMP/W80_INST")));
+}
+
+TEST_F(Program, StartUpFailuresEndAtOnce) {
+    g_posix.register_fails = true;
+    EXPECT_EQ(program_main(nullptr, nullptr, "", 0), 0);
+    EXPECT_TRUE(g_posix.window_events.empty());
+    g_posix.register_fails = false;
+    g_posix.create_fails = true;
+    EXPECT_EQ(program_main(nullptr, nullptr, "", 0), 0);
+    EXPECT_TRUE(g_posix.started.empty());
+    EXPECT_FALSE(file_exists(machine_.host("TEMP/W80_INST")));
+}
+
+TEST_F(Program, OtherMessagesGoToTheDefaultProcedure) {
+    for (uint32_t message : {20u /* erase background */, 17u /* end session query */, 22u, 0x400u}) {
+        g_posix.window_events.clear();
+        EXPECT_EQ(splash_window_proc(POSIX_WINDOW, message, 0, 0), 0);
+        EXPECT_EQ(g_posix.window_events, std::vector<std::string>{"default " + std::to_string(message)});
+    }
+}
+
+TEST_F(Program, CreationPostsTheStartExactlyOnce) {
+    EXPECT_EQ(splash_window_proc(POSIX_WINDOW, WM_CREATE_MESSAGE, 0, 0), 0);
+    EXPECT_EQ(g_posix.messages.size(), 1u);
+    EXPECT_TRUE(g_posix.started.empty()); // nothing runs until the loop delivers it
+}
+
+} // namespace
