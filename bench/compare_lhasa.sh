@@ -21,6 +21,7 @@
 #   NO_BENCH=1  skip the in-process decode figure from bench_codec
 #   KEEP=1      keep the work folder
 set -euo pipefail
+shopt -s inherit_errexit # a failure inside $(...) stops the script too
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$ROOT/build/host}
@@ -115,7 +116,7 @@ tr '\r' '\n' <"$WORK/lha_test.txt" >"$WORK/lha_lines.txt"
 tested=$(grep -c -- '- Tested' "$WORK/lha_lines.txt" || true)
 if [[ $lha_status -ne 0 ]] || grep -qiE 'error|fail|unknown|corrupt' "$WORK/lha_lines.txt" ||
     [[ $tested -ne $MEMBERS ]]; then
-    grep -viE 'Testing|Tested' "$WORK/lha_lines.txt" >&2 || true
+    grep -viE 'Testing|Tested|^[[:space:]]*$' "$WORK/lha_lines.txt" >&2 || true
     die "lha -t failed: exit $lha_status, $tested of $MEMBERS members tested"
 fi
 
@@ -149,5 +150,8 @@ if [[ ${NO_BENCH:-0} != 1 && -x $BENCH ]]; then
         awk '/^decode\/mixed\/real_time / { for (i = 1; i <= NF; ++i) if ($i ~ /^MB\/s=/) {
                  v = substr($i, 6); sub(/\/s$/, "", v); if (v + 0 > best) best = v + 0 } }
              END { if (best > 0) printf "%.1f", best }')
-    [[ -n $rate ]] && printf '  %-38s %8s   %8s MB/s\n' "ours in-process (bench_codec decode)" "" "$rate"
+    if [[ -n $rate ]]; then
+        printf '  %-38s %8s   %8s MB/s\n' "ours in-process (bench_codec decode)" "" "$rate"
+    fi
 fi
+exit 0

@@ -894,6 +894,21 @@ uint64_t total_size(const std::vector<File>& files) {
     return n;
 }
 
+uint64_t digest(const std::vector<File>& files) {
+    uint64_t h = 0xCBF29CE484222325ull;
+    auto mix = [&h](const uint8_t* p, size_t n) {
+        for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 0x100000001B3ull;
+    };
+    for (const File& f : files) {
+        mix(reinterpret_cast<const uint8_t*>(f.path.data()), f.path.size());
+        uint8_t size[8];
+        for (int i = 0; i < 8; ++i) size[i] = uint8_t(uint64_t(f.data.size()) >> (8 * i));
+        mix(size, sizeof size);
+        mix(f.data.data(), f.data.size());
+    }
+    return h;
+}
+
 bool write_files(const std::string& dir, const std::vector<File>& files, std::string* error) {
     namespace fs = std::filesystem;
     for (const File& f : files) {

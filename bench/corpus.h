@@ -48,6 +48,10 @@ std::vector<File> edge_inputs(uint64_t seed = DEFAULT_SEED);
 
 uint64_t total_size(const std::vector<File>& files);
 
+// FNV-1a (64-bit) over every file's path, size and bytes in order: a short
+// fingerprint to confirm two machines generated the same corpus.
+uint64_t digest(const std::vector<File>& files);
+
 // Writes every file below `dir` (creating folders). False with `error` set on
 // failure.
 bool write_files(const std::string& dir, const std::vector<File>& files, std::string* error);

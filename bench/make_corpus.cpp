@@ -13,12 +13,14 @@ namespace {
 const char USAGE[] =
     "usage: make_corpus [--seed N] [--size-mb MB | --size BYTES] [--text-only] DIR\n"
     "       make_corpus --edge [--seed N] DIR\n"
+    "       make_corpus --digest [the same options, no DIR]\n"
     "\n"
     "Writes the seeded benchmark corpus below DIR: text/, bin/ and data/, about\n"
     "40% text, 40% binary-like and 20% already-compressed bytes (20 MB unless\n"
     "told otherwise). --text-only writes just its text files. --edge writes the\n"
     "small awkward inputs of the lhasa check instead. The same seed and size\n"
-    "give the same bytes on every machine.\n";
+    "give the same bytes on every machine; --digest prints their fingerprint\n"
+    "(FNV-1a 64 over paths, sizes and bytes) and writes nothing.\n";
 
 bool parse_u64(const char* text, uint64_t* value) {
     char* end = nullptr;
@@ -34,6 +36,7 @@ bool parse_u64(const char* text, uint64_t* value) {
 int main(int argc, char** argv) {
     corpus::Options options;
     bool edge = false;
+    bool digest_only = false;
     std::string dir;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -58,6 +61,8 @@ int main(int argc, char** argv) {
             options.text_only = true;
         } else if (a == "--edge") {
             edge = true;
+        } else if (a == "--digest") {
+            digest_only = true;
         } else if (dir.empty() && a[0] != '-') {
             dir = a;
         } else {
@@ -65,12 +70,16 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (dir.empty()) {
+    if (dir.empty() == !digest_only) {
         fputs(USAGE, stderr);
         return 2;
     }
     const std::vector<corpus::File> files =
         edge ? corpus::edge_inputs(options.seed) : corpus::generate(options);
+    if (digest_only) {
+        printf("%016llx\n", (unsigned long long)corpus::digest(files));
+        return 0;
+    }
     std::string error;
     if (!corpus::write_files(dir, files, &error)) {
         fprintf(stderr, "make_corpus: %s\n", error.c_str());

@@ -232,6 +232,8 @@ wine_prefix_korean() {
         _wine_log "NanumGothic is not installed (Debian package fonts-nanum)"
         return 1
     fi
+    # build the locale now rather than inside the first timed run
+    _wine_locale_path ko_KR.UTF-8 >/dev/null || return 1
     case $mode in
     subst)
         _wine_reg_import "$p" <<'EOF'
@@ -255,6 +257,33 @@ EOF
         return 1
         ;;
     esac
+}
+
+# _wine_locale_path LOCALE: prints the LOCPATH under which LOCALE exists
+# (empty when the system has it).  Wine takes the Windows code pages from
+# LC_ALL even when the host has no such locale, but then treats the Unix
+# side as 7-bit ASCII: non-ASCII arguments lose their high bits and a
+# CreateFileA of a CP949 name fails with error 2.  So a missing locale is
+# compiled once with localedef into the template folder (about 1 s).
+_wine_locale_path() {
+    local loc=$1 want root dir
+    want=$(printf '%s' "$loc" | tr 'A-Z' 'a-z' | tr -d '-')
+    case $want in c | posix | c.utf8) return 0 ;; esac
+    if locale -a 2>/dev/null | tr 'A-Z' 'a-z' | tr -d '-' | grep -qxF "$want"; then
+        return 0
+    fi
+    root=${WINE_TEMPLATE_DIR:-${TMPDIR:-/tmp}/wine-template}/locale
+    dir="$root/$loc"
+    mkdir -p "$root" || return 1
+    (
+        flock -w 120 9 || exit 1
+        [ -f "$dir/LC_CTYPE" ] && exit 0
+        rm -rf "$dir.tmp"
+        localedef -i "${loc%%.*}" -f "${loc#*.}" "$dir.tmp" >/dev/null 2>&1
+        [ -f "$dir.tmp/LC_CTYPE" ] || { rm -rf "$dir.tmp"; exit 1; }
+        mv "$dir.tmp" "$dir"
+    ) 9>"$root/.lock" || { _wine_log "cannot build locale $loc (Debian package locales)"; return 1; }
+    echo "$root"
 }
 
 # ---------------------------------------------------------------- win.ini
@@ -400,8 +429,9 @@ wine_winpath() {
 # wine_start EXE ARGS...: start in the background under WINEPREFIX (set by
 # wine_env / wine_prefix_init).  Sets WINE_PID, WINE_OUT, WINE_ERR.
 # Environment for the program goes in front:  FOO=1 wine_start x.exe
-# WINE_LC_ALL=ko_KR.UTF-8 runs it with that LC_ALL (ACP/OEMCP 949); setting
-# LC_ALL itself in front of a shell function makes bash warn about the locale.
+# WINE_LC_ALL=ko_KR.UTF-8 runs it with that LC_ALL (ACP/OEMCP 949), with the
+# locale compiled on the fly when the host lacks it (see _wine_locale_path).
+# Setting LC_ALL itself in front of a shell function makes bash warn.
 wine_start() {
     if [ -z "${WINEPREFIX:-}" ]; then
         _wine_log "wine_start: no prefix (call wine_prefix_init or wine_env)"
@@ -412,11 +442,14 @@ wine_start() {
     _WINE_RUN_SEQ=$((_WINE_RUN_SEQ + 1))
     WINE_OUT="$d/run$_WINE_RUN_SEQ.out"
     WINE_ERR="$d/run$_WINE_RUN_SEQ.err"
+    local envs=()
     if [ -n "${WINE_LC_ALL:-}" ]; then
-        LC_ALL=$WINE_LC_ALL timeout -k 5 "$WINE_TIMEOUT" wine "$@" </dev/null >"$WINE_OUT" 2>"$WINE_ERR" &
-    else
-        timeout -k 5 "$WINE_TIMEOUT" wine "$@" </dev/null >"$WINE_OUT" 2>"$WINE_ERR" &
+        local lp
+        lp=$(_wine_locale_path "$WINE_LC_ALL") || return 1
+        envs=(LC_ALL="$WINE_LC_ALL")
+        [ -n "$lp" ] && envs+=(LOCPATH="$lp")
     fi
+    env "${envs[@]}" timeout -k 5 "$WINE_TIMEOUT" wine "$@" </dev/null >"$WINE_OUT" 2>"$WINE_ERR" &
     WINE_PID=$!
 }
 

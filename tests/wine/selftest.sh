@@ -375,7 +375,8 @@ lap "main flow checked"
 font_probe() { # font_probe NAME -> $TMP/NAME.png, $TMP/NAME.txt, $TMP/NAME.boxes
     local n=$1
     rm -f "$TMP/sig/$n.painted"
-    WINE_LC_ALL=ko_KR.UTF-8 boxclick_start "$TMP/$n.boxes" '*=OK' 30 || return 1
+    # the rule names the CP949 caption in UTF-8: it reaches boxclick as CP949
+    WINE_LC_ALL=ko_KR.UTF-8 boxclick_start "$TMP/$n.boxes" 'Wendle 알림=OK;*=NO' 30 || return 1
     WINE_LC_ALL=ko_KR.UTF-8 wine_start "$TMP/bin/font.exe" "$(wine_winpath "$TMP/$n.txt")" \
         "$(wine_winpath "$TMP/sig/$n.painted")" 1500
     local pid=$WINE_PID

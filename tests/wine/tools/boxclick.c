@@ -293,7 +293,31 @@ static DWORD *render_icon(LPCSTR which, int w, int h, DWORD bg)
     return copy;
 }
 
-static const char *identify_icon(HWND box)
+/* 1 when the control's area on screen is one flat colour (nothing drawn). */
+static int area_is_plain(HWND ctl)
+{
+    RECT rc;
+    HDC screen;
+    DWORD *shot;
+    int w, h, k, plain = 1;
+
+    if (!ctl || !GetWindowRect(ctl, &rc)) return 1;
+    w = rc.right - rc.left;
+    h = rc.bottom - rc.top;
+    if (w <= 0 || h <= 0) return 1;
+    if (w > 2048) w = 2048;
+    if (h > 2048) h = 2048;
+    screen = GetDC(NULL);
+    shot = grab(screen, rc.left, rc.top, w, h);
+    ReleaseDC(NULL, screen);
+    if (!shot) return 1;
+    for (k = 1; k < w * h && plain; k++)
+        if ((shot[k] & 0xFFFFFF) != (shot[0] & 0xFFFFFF)) plain = 0;
+    free(shot);
+    return plain;
+}
+
+static const char *identify_icon_once(HWND box, int *plain)
 {
     static const struct { const char *name; LPCSTR id; } stock[] = {
         {"information", IDI_ASTERISK}, {"question", IDI_QUESTION},
@@ -303,9 +327,10 @@ static const char *identify_icon(HWND box)
     RECT rc;
     HDC screen;
     DWORD *shot;
-    int w, h, i, best = -1;
+    int w, h, i, k, best = -1;
     long best_diff = 0;
 
+    *plain = 0;
     if (!ctl || !IsWindowVisible(ctl)) return "none";
     if (!GetWindowRect(ctl, &rc)) return "unknown";
     w = rc.right - rc.left;
@@ -315,28 +340,44 @@ static const char *identify_icon(HWND box)
     shot = grab(screen, rc.left, rc.top, w, h);
     ReleaseDC(NULL, screen);
     if (!shot) return "unknown";
+    *plain = 1;
+    for (k = 1; k < w * h && *plain; k++)
+        if ((shot[k] & 0xFFFFFF) != (shot[0] & 0xFFFFFF)) *plain = 0;
+    if (*plain) {
+        free(shot);
+        return "none";
+    }
     for (i = 0; i < 4; i++) {
         /* The corners of all stock icons are transparent, so the top-left
          * pixel on screen is the dialog background. */
         DWORD *ref = render_icon(stock[i].id, w, h, shot[0]);
         long diff = 0;
-        int k;
         if (!ref) continue;
         for (k = 0; k < w * h; k++)
             if ((ref[k] & 0xFFFFFF) != (shot[k] & 0xFFFFFF)) diff++;
         free(ref);
         if (best < 0 || diff < best_diff) { best = i; best_diff = diff; }
     }
-    {
-        /* a plain area: the box has no icon (Wine keeps the control visible) */
-        int k, plain = 1;
-        for (k = 1; k < w * h && plain; k++)
-            if ((shot[k] & 0xFFFFFF) != (shot[0] & 0xFFFFFF)) plain = 0;
-        free(shot);
-        if (plain) return "none";
-    }
+    free(shot);
     if (best < 0 || best_diff * 10 > (long)w * h) return "unknown";
     return stock[best].name;
+}
+
+/* Reads the icon from the screen.  An empty icon area only means "no icon"
+ * once the text has been drawn; until then (up to 1 s) the box may simply
+ * not have painted yet. */
+static const char *identify_icon(HWND box)
+{
+    const char *name = "unknown";
+    int tries, plain;
+    for (tries = 0; tries < 20; tries++) {
+        name = identify_icon_once(box, &plain);
+        if (strcmp(name, "unknown") != 0 && !plain) return name;
+        if (plain && !area_is_plain(GetDlgItem(box, TEXT_CTL_ID))) return name;
+        if (!IsWindow(box)) return name;
+        Sleep(50);
+    }
+    return name;
 }
 
 /* ---- boxes ------------------------------------------------------------ */
