@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <initializer_list>
 
 namespace corpus {
 
@@ -57,6 +58,16 @@ void put_u32(Bytes& out, uint32_t v) {
     put_u16(out, v >> 16);
 }
 void put_text(Bytes& out, const std::string& s) { out.insert(out.end(), s.begin(), s.end()); }
+
+// Joins its parts. The parts of a braced list are evaluated strictly left to
+// right, unlike the operands of '+' or a function's arguments, so pieces that
+// draw from the generator must be joined with this to come out the same under
+// every compiler.
+std::string cat(std::initializer_list<std::string> parts) {
+    std::string s;
+    for (const std::string& p : parts) s += p;
+    return s;
+}
 
 // ---------------------------------------------------------------------------
 // Word lists
@@ -223,11 +234,12 @@ void prose(Rng& rng, size_t size, Bytes& out) {
             if (rng.chance(1, 4)) {
                 ++section;
                 subsection = 0;
-                heading = "CHAPTER " + std::to_string(section) + ": " +
-                          upper(WORDS[words.pick(rng)]) + " " + upper(WORDS[words.pick(rng)]);
+                heading = cat({"CHAPTER ", std::to_string(section), ": ", upper(WORDS[words.pick(rng)]),
+                               " ", upper(WORDS[words.pick(rng)])});
             } else {
-                heading = std::to_string(section) + "." + std::to_string(++subsection) + " " +
-                          capitalised(WORDS[words.pick(rng)]) + " the " + WORDS[words.pick(rng)];
+                ++subsection;
+                heading = cat({std::to_string(section), ".", std::to_string(subsection), " ",
+                               capitalised(WORDS[words.pick(rng)]), " the ", WORDS[words.pick(rng)]});
             }
             put_text(out, heading);
             wrap.newline();
@@ -288,14 +300,14 @@ void ini_text(Rng& rng, size_t size, Bytes& out) {
         const uint32_t keys = rng.range(3, 16);
         for (uint32_t k = 0; k < keys; ++k) {
             if (rng.chance(1, 12)) {
-                put_text(out, "; " + capitalised(WORDS[words.pick(rng)]) + " " +
-                                  WORDS[words.pick(rng)] + " " + WORDS[words.pick(rng)] + "\r\n");
+                put_text(out, cat({"; ", capitalised(WORDS[words.pick(rng)]), " ", WORDS[words.pick(rng)],
+                                   " ", WORDS[words.pick(rng)], "\r\n"}));
             }
             std::string line = ident(rng, true) + "=";
             switch (rng.below(8)) {
             case 0: line += std::to_string(rng.below(rng.chance(1, 2) ? 16 : 100000)); break;
             case 1: line += dos_path(rng) + app.substr(0, 8); break;
-            case 2: line += dos_path(rng) + dos_name(rng); break;
+            case 2: line += cat({dos_path(rng), dos_name(rng)}); break;
             case 3: line += rng.chance(1, 2) ? (rng.chance(1, 2) ? "Yes" : "No") : (rng.chance(1, 2) ? "1" : "0"); break;
             case 4: {
                 char hex[16];
@@ -304,8 +316,8 @@ void ini_text(Rng& rng, size_t size, Bytes& out) {
                 break;
             }
             case 5:
-                line += std::to_string(rng.range(1, 4)) + "." + std::to_string(rng.below(20)) +
-                        "." + std::to_string(rng.below(1000));
+                line += cat({std::to_string(rng.range(1, 4)), ".", std::to_string(rng.below(20)), ".",
+                             std::to_string(rng.below(1000))});
                 break;
             case 6: {
                 const uint32_t n = rng.range(2, 8);
@@ -350,15 +362,15 @@ void source_text(Rng& rng, size_t size, Bytes& out) {
         if (rng.chance(1, 5)) {
             std::string g = ident(rng, false);
             globals.push_back(g);
-            put_text(out, std::string("static ") + pick_from(rng, C_TYPES) + " " + g +
-                              (rng.chance(1, 3) ? "[" + std::to_string(rng.range(4, 512)) + "]" : "") +
-                              ";\n\n");
+            put_text(out, cat({"static ", pick_from(rng, C_TYPES), " ", g,
+                               rng.chance(1, 3) ? "[" + std::to_string(rng.range(4, 512)) + "]" : "",
+                               ";\n\n"}));
         }
         if (rng.chance(1, 2)) {
-            put_text(out, "/* " + capitalised(WORDS[words.pick(rng)]) + " " + WORDS[words.pick(rng)] +
-                              " " + WORDS[words.pick(rng)] + " " + WORDS[words.pick(rng)] + ". */\n");
+            put_text(out, cat({"/* ", capitalised(WORDS[words.pick(rng)]), " ", WORDS[words.pick(rng)], " ",
+                               WORDS[words.pick(rng)], " ", WORDS[words.pick(rng)], ". */\n"}));
         }
-        const std::string fname = std::string(IDENT_PARTS[parts.pick(rng)]) + "_" + IDENT_PARTS[parts.pick(rng)];
+        const std::string fname = cat({IDENT_PARTS[parts.pick(rng)], "_", IDENT_PARTS[parts.pick(rng)]});
         std::vector<std::string> locals;
         std::string params;
         const uint32_t nparams = rng.below(4);
@@ -368,14 +380,14 @@ void source_text(Rng& rng, size_t size, Bytes& out) {
             params += std::string(i ? ", " : "") + pick_from(rng, C_TYPES) + " " + p;
         }
         if (params.empty()) params = "void";
-        put_text(out, std::string(rng.chance(1, 2) ? "static " : "") + pick_from(rng, C_TYPES) +
-                          " " + fname + "(" + params + ")\n{\n");
+        put_text(out, cat({rng.chance(1, 2) ? "static " : "", pick_from(rng, C_TYPES), " ", fname, "(",
+                           params, ")\n{\n"}));
         const uint32_t nlocals = rng.range(1, 4);
         for (uint32_t i = 0; i < nlocals; ++i) {
             const std::string l = IDENT_PARTS[parts.pick(rng)];
             locals.push_back(l);
-            put_text(out, std::string("    ") + pick_from(rng, C_TYPES) + " " + l + " = " +
-                              std::to_string(rng.below(3)) + ";\n");
+            put_text(out, cat({"    ", pick_from(rng, C_TYPES), " ", l, " = ", std::to_string(rng.below(3)),
+                               ";\n"}));
         }
         for (const std::string& g : globals) {
             if (rng.chance(1, 8)) locals.push_back(g);
@@ -387,8 +399,8 @@ void source_text(Rng& rng, size_t size, Bytes& out) {
             const std::string indent(size_t(depth) * 4, ' ');
             const uint32_t roll = rng.below(100);
             if (roll < 15 && depth < 4) {
-                put_text(out, indent + "if (" + locals[rng.below(uint32_t(locals.size()))] +
-                                  (rng.chance(1, 2) ? " == " : " > ") + expr(locals) + ") {\n");
+                put_text(out, cat({indent, "if (", locals[rng.below(uint32_t(locals.size()))],
+                                   rng.chance(1, 2) ? " == " : " > ", expr(locals), ") {\n"}));
                 ++depth;
             } else if (roll < 22 && depth < 4) {
                 const std::string i = locals[rng.below(uint32_t(locals.size()))];
@@ -404,13 +416,13 @@ void source_text(Rng& rng, size_t size, Bytes& out) {
                 for (uint32_t a = 0; a < args; ++a) call += (a ? ", " : "") + expr(locals);
                 put_text(out, indent + call + ");\n");
             } else if (roll < 54) {
-                put_text(out, indent + "/* " + WORDS[words.pick(rng)] + " " + WORDS[words.pick(rng)] + " */\n");
+                put_text(out, cat({indent, "/* ", WORDS[words.pick(rng)], " ", WORDS[words.pick(rng)], " */\n"}));
             } else if (roll < 58) {
                 put_text(out, indent + "return " + expr(locals) + ";\n");
             } else {
                 static const char* const assign[] = {" = ", " += ", " -= ", " |= ", " = "};
-                put_text(out, indent + locals[rng.below(uint32_t(locals.size()))] + pick_from(rng, assign) +
-                                  expr(locals) + ";\n");
+                put_text(out, cat({indent, locals[rng.below(uint32_t(locals.size()))], pick_from(rng, assign),
+                                   expr(locals), ";\n"}));
             }
         }
         for (; depth > 1; --depth) put_text(out, std::string(size_t(depth - 1) * 4, ' ') + "}\n");
@@ -437,22 +449,22 @@ void log_text(Rng& rng, size_t size, Bytes& out) {
         switch (rng.below(7)) {
         case 0:
         case 1:
-            line += "Copying " + dos_path(rng) + file + " to " + dos_path(rng) + file + " (" +
-                    std::to_string(rng.range(100, 900000)) + " bytes)";
+            line += cat({"Copying ", dos_path(rng), file, " to ", dos_path(rng), file, " (",
+                         std::to_string(rng.range(100, 900000)), " bytes)"});
             break;
         case 2:
-            line += "Registry key HKEY_LOCAL_MACHINE\\Software\\" + capitalised(ident(rng, true)) +
-                    "\\" + capitalised(ident(rng, true)) + " set to \"" + std::to_string(rng.below(1000)) + "\"";
+            line += cat({"Registry key HKEY_LOCAL_MACHINE\\Software\\", capitalised(ident(rng, true)), "\\",
+                         capitalised(ident(rng, true)), " set to \"", std::to_string(rng.below(1000)), "\""});
             break;
         case 3:
-            line += "Checking free space on drive " + std::string(rng.chance(3, 4) ? "C:" : "D:") + " " +
-                    std::to_string(rng.next() % 900000000) + " bytes free";
+            line += cat({"Checking free space on drive ", rng.chance(3, 4) ? "C:" : "D:", " ",
+                         std::to_string(rng.next() % 900000000), " bytes free"});
             break;
         case 4:
             line += "Decompressing " + file + ": " + std::to_string(rng.below(101)) + "% done";
             break;
         case 5:
-            line += "Updating " + dos_path(rng) + "WIN.INI section [" + capitalised(ident(rng, true)) + "]";
+            line += cat({"Updating ", dos_path(rng), "WIN.INI section [", capitalised(ident(rng, true)), "]"});
             break;
         default:
             line += "Created directory " + dos_path(rng);
@@ -616,12 +628,15 @@ void records_db(Rng& rng, size_t size, Bytes& out) {
     while (out.size() < size) {
         const size_t at = out.size();
         put_u32(out, id += rng.range(1, 3));
-        std::string name = capitalised(WORDS[words.pick(rng)]) + " " + WORDS[words.pick(rng)];
+        std::string name = cat({capitalised(WORDS[words.pick(rng)]), " ", WORDS[words.pick(rng)]});
         name.resize(24, '\0');
         put_text(out, name);
-        put_u32(out, 100 * rng.range(1, 500) + (rng.chance(1, 2) ? 99 : 0));
+        const uint32_t price = 100 * rng.range(1, 500);
+        put_u32(out, price + (rng.chance(1, 2) ? 99 : 0));
         put_u16(out, rng.below(rng.chance(1, 3) ? 1000 : 20));
-        put_u32(out, date += rng.below(3) * 0x10000 + rng.below(60));
+        const uint32_t days = rng.below(3);
+        date += days * 0x10000 + rng.below(60);
+        put_u32(out, date);
         out.push_back(uint8_t(rng.below(4)));
         out.resize(at + 64, 0);
     }

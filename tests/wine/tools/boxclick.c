@@ -27,9 +27,10 @@
  *   the two characters "\n", a lone CR "\r", TAB "\t"; nothing else is
  *   escaped (a CP949 trail byte may be 0x5C).
  *   owner is GetWindow(box, GW_OWNER) as unsigned decimal (0 = none).
- *   icon is none / information / question / warning / error / unknown,
- *   found by comparing the icon control's pixels on screen with the
- *   stock icons drawn by this process.
+ *   icon is none (the icon control holds no icon) / information /
+ *   question / warning / error / unknown (some other icon), found by
+ *   comparing the icon control's pixels on screen with the stock icons
+ *   drawn by this process.
  *   press is the button pressed, "NONE", or "X!missing->Y" when the
  *   rule's button is not in the box and the default button Y (the
  *   BS_DEFPUSHBUTTON one, else the first) was pressed instead.
@@ -293,31 +294,7 @@ static DWORD *render_icon(LPCSTR which, int w, int h, DWORD bg)
     return copy;
 }
 
-/* 1 when the control's area on screen is one flat colour (nothing drawn). */
-static int area_is_plain(HWND ctl)
-{
-    RECT rc;
-    HDC screen;
-    DWORD *shot;
-    int w, h, k, plain = 1;
-
-    if (!ctl || !GetWindowRect(ctl, &rc)) return 1;
-    w = rc.right - rc.left;
-    h = rc.bottom - rc.top;
-    if (w <= 0 || h <= 0) return 1;
-    if (w > 2048) w = 2048;
-    if (h > 2048) h = 2048;
-    screen = GetDC(NULL);
-    shot = grab(screen, rc.left, rc.top, w, h);
-    ReleaseDC(NULL, screen);
-    if (!shot) return 1;
-    for (k = 1; k < w * h && plain; k++)
-        if ((shot[k] & 0xFFFFFF) != (shot[0] & 0xFFFFFF)) plain = 0;
-    free(shot);
-    return plain;
-}
-
-static const char *identify_icon_once(HWND box, int *plain)
+static const char *identify_icon_once(HWND box)
 {
     static const struct { const char *name; LPCSTR id; } stock[] = {
         {"information", IDI_ASTERISK}, {"question", IDI_QUESTION},
@@ -327,11 +304,15 @@ static const char *identify_icon_once(HWND box, int *plain)
     RECT rc;
     HDC screen;
     DWORD *shot;
+    DWORD_PTR icon = 0;
     int w, h, i, k, best = -1;
     long best_diff = 0;
 
-    *plain = 0;
     if (!ctl || !IsWindowVisible(ctl)) return "none";
+    /* With no icon the control stays (Wine lets it overlap the text) but
+     * holds no icon handle. */
+    if (!SendMessageTimeoutA(ctl, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 1000, &icon)) return "unknown";
+    if (!icon) return "none";
     if (!GetWindowRect(ctl, &rc)) return "unknown";
     w = rc.right - rc.left;
     h = rc.bottom - rc.top;
@@ -340,13 +321,6 @@ static const char *identify_icon_once(HWND box, int *plain)
     shot = grab(screen, rc.left, rc.top, w, h);
     ReleaseDC(NULL, screen);
     if (!shot) return "unknown";
-    *plain = 1;
-    for (k = 1; k < w * h && *plain; k++)
-        if ((shot[k] & 0xFFFFFF) != (shot[0] & 0xFFFFFF)) *plain = 0;
-    if (*plain) {
-        free(shot);
-        return "none";
-    }
     for (i = 0; i < 4; i++) {
         /* The corners of all stock icons are transparent, so the top-left
          * pixel on screen is the dialog background. */
@@ -363,18 +337,15 @@ static const char *identify_icon_once(HWND box, int *plain)
     return stock[best].name;
 }
 
-/* Reads the icon from the screen.  An empty icon area only means "no icon"
- * once the text has been drawn; until then (up to 1 s) the box may simply
- * not have painted yet. */
+/* The icon is read from the screen, so give a box that has not painted
+ * yet up to a second. */
 static const char *identify_icon(HWND box)
 {
     const char *name = "unknown";
-    int tries, plain;
+    int tries;
     for (tries = 0; tries < 20; tries++) {
-        name = identify_icon_once(box, &plain);
-        if (strcmp(name, "unknown") != 0 && !plain) return name;
-        if (plain && !area_is_plain(GetDlgItem(box, TEXT_CTL_ID))) return name;
-        if (!IsWindow(box)) return name;
+        name = identify_icon_once(box);
+        if (strcmp(name, "unknown") != 0 || !IsWindow(box)) break;
         Sleep(50);
     }
     return name;
