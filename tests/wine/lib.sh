@@ -14,7 +14,7 @@
 #   boxclick_stop
 #   screenshot "$tmp/shot.png"; python3 tests/wine/pixels.py row-blue "$tmp/shot.png" 240
 #
-# Rules learnt the hard way (see also the notes kept next to the project):
+# Rules learnt the hard way:
 # - Xvfb must be up before the first wineserver of a prefix starts, or
 #   windows never paint.  wine_session_start kills the servers of prefixes it
 #   knows about; the template is built with no server left behind.
@@ -94,7 +94,8 @@ EOF
 
 # Prints the template folder, building it first if needed.
 # WINE_TEMPLATE_DIR: where templates are kept (default ${TMPDIR:-/tmp}/wine-template).
-# WINE_TEMPLATE_FRESH=1: rebuild once in this shell even if cached.
+# WINE_TEMPLATE_FRESH=1: rebuild once per test shell even if cached (the
+# template records the shell that built it).
 _wine_template() {
     local root key dir tmp ver
     root=${WINE_TEMPLATE_DIR:-${TMPDIR:-/tmp}/wine-template}
@@ -104,17 +105,16 @@ _wine_template() {
     mkdir -p "$root" || return 1
     (
         flock -w 300 9 || { _wine_log "template lock timed out"; exit 1; }
-        if [ "${WINE_TEMPLATE_FRESH:-0}" = 1 ] && [ -z "${_WINE_TEMPLATE_REFRESHED:-}" ]; then
-            rm -rf "$dir"
+        if [ -f "$dir/.template-ok" ]; then
+            [ "${WINE_TEMPLATE_FRESH:-0}" = 1 ] || exit 0
+            [ "$(cat "$dir/.template-ok")" = "$$" ] && exit 0
         fi
-        [ -f "$dir/.template-ok" ] && exit 0
         tmp="$root/.build.$$"
         rm -rf "$tmp" "$dir"
         _wine_template_build "$tmp" || { rm -rf "$tmp"; exit 1; }
-        touch "$tmp/.template-ok"
+        echo "$$" >"$tmp/.template-ok"
         mv "$tmp" "$dir"
     ) 9>"$root/.lock" || return 1
-    _WINE_TEMPLATE_REFRESHED=1
     echo "$dir"
 }
 
@@ -144,16 +144,20 @@ wine_prefix_init() {
         rm -rf "$p"
     fi
     mkdir -p "$p" || return 1
-    if [ "$WINE_PREFIX_COPY" = full ]; then
-        cp -a "$tmpl/." "$p/" || return 1
-    else
-        # The big read-only DLL folders are hard links into the template;
-        # everything a program may write (registry, win.ini, users, temp) is
-        # a real copy.
-        tar -C "$tmpl" --exclude=./drive_c/windows/system32 --exclude=./drive_c/windows/winsxs \
-            --exclude=./.template-ok -cf - . | tar -C "$p" -xf - || return 1
-        cp -al "$tmpl/drive_c/windows/system32" "$tmpl/drive_c/windows/winsxs" "$p/drive_c/windows/" || return 1
-    fi
+    (
+        # shared lock: a rebuild (WINE_TEMPLATE_FRESH=1 elsewhere) waits for us
+        flock -s -w 300 9 || exit 1
+        if [ "$WINE_PREFIX_COPY" = full ]; then
+            cp -a "$tmpl/." "$p/" || exit 1
+        else
+            # The big read-only DLL folders are hard links into the template;
+            # everything a program may write (registry, win.ini, users, temp)
+            # is a real copy.
+            tar -C "$tmpl" --exclude=./drive_c/windows/system32 --exclude=./drive_c/windows/winsxs \
+                --exclude=./.template-ok -cf - . | tar -C "$p" -xf - || exit 1
+            cp -al "$tmpl/drive_c/windows/system32" "$tmpl/drive_c/windows/winsxs" "$p/drive_c/windows/" || exit 1
+        fi
+    ) 9>"$(dirname "$tmpl")/.lock" || { _wine_log "copying the template failed"; return 1; }
     rm -f "$p/.template-ok"
     wine_env "$p"
 }
@@ -228,7 +232,7 @@ wine_set_version() {
 # subst removes it.
 wine_prefix_korean() {
     local p=$1 mode=${2:-subst}
-    if ! fc-list 2>/dev/null | grep -q 'NanumGothic.ttf'; then
+    if ! fc-list 2>/dev/null | grep 'NanumGothic.ttf' >/dev/null; then
         _wine_log "NanumGothic is not installed (Debian package fonts-nanum)"
         return 1
     fi
@@ -267,9 +271,9 @@ EOF
 # compiled once with localedef into the template folder (about 1 s).
 _wine_locale_path() {
     local loc=$1 want root dir
-    want=$(printf '%s' "$loc" | tr 'A-Z' 'a-z' | tr -d '-')
+    want=$(printf '%s' "$loc" | tr '[:upper:]' '[:lower:]' | tr -d '-')
     case $want in c | posix | c.utf8) return 0 ;; esac
-    if locale -a 2>/dev/null | tr 'A-Z' 'a-z' | tr -d '-' | grep -qxF "$want"; then
+    if locale -a 2>/dev/null | tr '[:upper:]' '[:lower:]' | tr -d '-' | grep -xF "$want" >/dev/null; then
         return 0
     fi
     root=${WINE_TEMPLATE_DIR:-${TMPDIR:-/tmp}/wine-template}/locale
@@ -391,6 +395,7 @@ wine_session_start() {
             done <"$dir/prefixes"
         fi
         kill "$xpid" 2>/dev/null
+        [ "${WINE_KEEP_LOGS:-0}" = 1 ] || rm -rf "$dir"
     ) </dev/null >/dev/null 2>&1 &
     WINE_SESSION_WATCHDOG_PID=$!
     return 0
@@ -409,8 +414,9 @@ wine_session_stop() {
         kill "$WINE_SESSION_XVFB_PID" 2>/dev/null
         wait "$WINE_SESSION_XVFB_PID" 2>/dev/null
     fi
-    if [ -n "${WINE_SESSION_DIR:-}" ] && [ "${WINE_KEEP_LOGS:-0}" != 1 ]; then
-        rm -rf "$WINE_SESSION_DIR"
+    if [ "${WINE_KEEP_LOGS:-0}" != 1 ]; then
+        [ -n "${WINE_SESSION_DIR:-}" ] && rm -rf "$WINE_SESSION_DIR"
+        rm -rf "${TMPDIR:-/tmp}/wine-logs.$$"
     fi
     unset WINE_SESSION_XVFB_PID WINE_SESSION_WATCHDOG_PID WINE_SESSION_DIR DISPLAY
     return 0
@@ -499,6 +505,7 @@ wait_for_line() {
 # mapped (top-level Wine windows carry their title as X name).
 wait_x_window() {
     local name=$1 t=${2:-10} i re
+    # shellcheck disable=SC2016 # a sed program, not a shell expansion
     re="^$(printf '%s' "$name" | sed 's/[][\.*^$()+?{}|]/\\&/g')\$"
     for ((i = 0; i < t * 10; i++)); do
         timeout 5 xdotool search --onlyvisible --name "$re" </dev/null >/dev/null 2>&1 && return 0
@@ -530,6 +537,7 @@ boxclick_start() {
         return 1
     fi
     : >"$log"
+    # shellcheck disable=SC2034 # for the caller
     BOXCLICK_LOG=$log
     BOXCLICK_STOP="$(_wine_logdir)/boxclick.stop.$_WINE_RUN_SEQ.$RANDOM"
     rm -f "$BOXCLICK_STOP"

@@ -1,4 +1,5 @@
 #!/bin/bash
+# shellcheck disable=SC2317 # helpers are called through check()
 # Checks the Wine harness itself with a throwaway program built on the fly:
 # box answering, a full-screen gradient window checked pixel by pixel, the
 # stand-in setup program started by WinExec with a window handle, win.ini
@@ -12,9 +13,9 @@
 set -u
 
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-# shellcheck source=tests/wine/lib.sh
+# shellcheck source=lib.sh
 . "$HERE/lib.sh"
-PIX="python3 $HERE/pixels.py"
+PIX=(python3 "$HERE/pixels.py")
 
 T0=$(date +%s.%N)
 lap() { printf '  [%5.1fs] %s\n' "$(echo "$(date +%s.%N) - $T0" | bc)" "$*"; }
@@ -285,9 +286,11 @@ int WINAPI WinMain(HINSTANCE inst, HINSTANCE p, LPSTR c, int s)
     return 0;
 }
 EOF
-i686-w64-mingw32-gcc -O2 -static -mwindows "$TMP/src/app.c" -o "$TMP/bin/app.exe" &&
-    i686-w64-mingw32-gcc -O2 -static -mwindows "$TMP/src/font.c" -o "$TMP/bin/font.exe" ||
-    { echo "FAIL - building the throwaway programs"; exit 1; }
+if ! i686-w64-mingw32-gcc -O2 -static -mwindows "$TMP/src/app.c" -o "$TMP/bin/app.exe" ||
+    ! i686-w64-mingw32-gcc -O2 -static -mwindows "$TMP/src/font.c" -o "$TMP/bin/font.exe"; then
+    echo "FAIL - building the throwaway programs"
+    exit 1
+fi
 lap "built"
 
 # ---------------------------------------------------------------- session, prefix
@@ -354,19 +357,19 @@ check "target class" eq "$(val "$STUB_REC" target_class)" SELFTEST_SPLASH
 check "target title" eq "$(val "$STUB_REC" target_title)" "Selftest Splash"
 check "target hidden after WinExec" eq "$(val "$STUB_REC" target_visible)" 0
 check "WM_CLOSE posted" eq "$(val "$STUB_REC" posted)" 1
-check "stub finished" eq "$(val "$STUB_REC" done)" 1
+check "stub finished" eq "$(val "$STUB_REC" "done")" 1
 check "stub signalled input idle" eq "$(val "$STUB_REC" idle)" 1
 
 SHOT="$TMP/shot.png"
-check "screenshot is 640x480" eq "$($PIX size "$SHOT")" "640 480"
-check "gradient y*256/H in every row" $PIX gradient "$SHOT"
-check "row 0 is black" eq "$($PIX rgb "$SHOT" 5 0)" "0 0 0"
-check "row 479 blue 255" eq "$($PIX row-blue "$SHOT" 479)" 255
-check "row 240 blue 128" eq "$($PIX row-blue "$SHOT" 240)" 128
-check "white title text near y=100" ge "$($PIX count "$SHOT" 95 150 255 255 255)" 200
-check "no white outside the title band" eq "$($PIX count "$SHOT" 151 479 255 255 255)" 0
-check "yellow note text near y=300" ge "$($PIX count "$SHOT" 295 350 255 255 0)" 200
-check "no yellow outside the note band" eq "$($PIX count "$SHOT" 0 294 255 255 0)" 0
+check "screenshot is 640x480" eq "$("${PIX[@]}" size "$SHOT")" "640 480"
+check "gradient y*256/H in every row" "${PIX[@]}" gradient "$SHOT"
+check "row 0 is black" eq "$("${PIX[@]}" rgb "$SHOT" 5 0)" "0 0 0"
+check "row 479 blue 255" eq "$("${PIX[@]}" row-blue "$SHOT" 479)" 255
+check "row 240 blue 128" eq "$("${PIX[@]}" row-blue "$SHOT" 240)" 128
+check "white title text near y=100" ge "$("${PIX[@]}" count "$SHOT" 95 150 255 255 255)" 200
+check "no white outside the title band" eq "$("${PIX[@]}" count "$SHOT" 151 479 255 255 255)" 0
+check "yellow note text near y=300" ge "$("${PIX[@]}" count "$SHOT" 295 350 255 255 0)" 200
+check "no yellow outside the note band" eq "$("${PIX[@]}" count "$SHOT" 0 294 255 255 0)" 0
 lap "main flow checked"
 
 # ---------------------------------------------------------------- Korean
@@ -392,8 +395,8 @@ check "Korean font setting" wine_prefix_korean "$TMP/pko"
 check "font probe, Korean prefix" font_probe ko
 check "ACP 949 under LC_ALL=ko_KR.UTF-8" eq "$(val "$TMP/ko.txt" acp)" 949
 check "OEM code page 949" eq "$(val "$TMP/ko.txt" oemcp)" 949
-check "Times New Roman charset 0 draws exactly like NanumGothic" eq "$($PIX diff "$TMP/ko.png" 0 18 0 78 640 44)" 0
-check "...and draws something" ge "$($PIX dark "$TMP/ko.png" 0 18 639 61)" 500
+check "Times New Roman charset 0 draws exactly like NanumGothic" eq "$("${PIX[@]}" diff "$TMP/ko.png" 0 18 0 78 640 44)" 0
+check "...and draws something" ge "$("${PIX[@]}" dark "$TMP/ko.png" 0 18 639 61)" 500
 # caption "Wendle " + CP949 "알림", text CP949 "한글 테스트", raw bytes in the log
 KO_WANT=$(printf 'Wendle \xbe\xcb\xb8\xb2\t\xc7\xd1\xb1\xdb \xc5\xd7\xbd\xba\xc6\xae\towner=0\ticon=warning\tbuttons=OK\tpress=OK')
 check "CP949 box caption and text logged as raw bytes" eq "$(tr -d '\r' <"$TMP/ko.boxes" | cut -f1-6)" "$KO_WANT"
@@ -401,7 +404,7 @@ lap "Korean prefix checked"
 
 WINE_TIMEOUT=30 wine_env "$TMP/pfx"
 check "font probe, plain prefix" font_probe plain
-check "without the setting the same text differs (empty boxes)" ge "$($PIX diff "$TMP/plain.png" 0 18 0 78 640 44)" 300
+check "without the setting the same text differs (empty boxes)" ge "$("${PIX[@]}" diff "$TMP/plain.png" 0 18 0 78 640 44)" 300
 lap "plain prefix checked"
 
 # ---------------------------------------------------------------- stub modes
@@ -463,7 +466,7 @@ if i686-w64-mingw32-gcc -O2 -static -mwindows "$TMP/src/holdcheck.c" -o "$TMP/bi
     T=$(val "$TMP/hold.txt" tries)
     check "hold: delete worked after the stub let go (~0.8 s)" ge "$T" 4
     check "hold: ...but not never" le "$T" 50
-    check "hold: stub finished" eq "$(val "$TMP/hold_record.txt" done)" 1
+    check "hold: stub finished" eq "$(val "$TMP/hold_record.txt" "done")" 1
     check "hold: file deleted" test ! -e "$TMP/work/held.txt"
 else
     bad "building holdcheck"

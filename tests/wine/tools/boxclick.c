@@ -19,7 +19,8 @@
  *   A box whose caption matches no rule and with no "*" rule is logged
  *   with press=NONE and left alone.
  *
- * LOG line (fields separated by TAB, one line per box, flushed at once):
+ * LOG line (fields separated by TAB, LF-terminated, one line per box,
+ * written and flushed at once):
  *   caption  text  owner=<u>  icon=<name>  buttons=<A,B>  press=<what>  pid=<u>  t=<ms>
  *   caption and text are the raw bytes GetWindowTextA / GetDlgItemTextA
  *   give (ANSI code page of this process: run it under the same locale as
@@ -63,7 +64,7 @@ struct rule {
 
 struct box {
     HWND hwnd;
-    int state;          /* 0 seen once, 1 logged (waiting for delay), 2 pressed */
+    int state;          /* 0 seen, 1 logged (press after delay), 2 pressed, 3 never press */
     DWORD first_seen;
     DWORD pressed_at;
     DWORD delay_ms;
@@ -435,7 +436,7 @@ static void handle_new(struct box *b)
     append_escaped(line, sizeof line, caption);
     strcat(line, "\t");
     append_escaped(line, sizeof line, text);
-    sprintf(line + strlen(line), "\towner=%lu\ticon=%s\tbuttons=%s\tpress=%s\tpid=%lu\tt=%lu\r\n",
+    sprintf(line + strlen(line), "\towner=%lu\ticon=%s\tbuttons=%s\tpress=%s\tpid=%lu\tt=%lu\n",
             (unsigned long)(ULONG_PTR)owner, icon, buttons, pressbuf,
             (unsigned long)pid, (unsigned long)(GetTickCount() - g_start));
     log_line(line);

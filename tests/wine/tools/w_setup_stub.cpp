@@ -21,10 +21,13 @@
 //                        window.  WinExec waits (WaitForInputIdle, up to
 //                        30 s) until the started program does that or exits,
 //                        so with 0 the bootstrapper stays inside WinExec
-//                        until the stub has finished.
+//                        until the stub has finished.  WSTUB_IDLE=0 with
+//                        WSTUB_MODE=wait:2000 keeps the splash on screen
+//                        (still painted) for about two seconds: time for a
+//                        screenshot.
 //
-// Record lines, in this order, each written and flushed at once so a test
-// can see how far the stub got:
+// Record lines (LF-terminated), in this order, each written and flushed at
+// once so a test can see how far the stub got:
 //   idle=<0|1>
 //   cmdline=<GetCommandLineA()>
 //   exe=<GetModuleFileNameA>
@@ -57,7 +60,7 @@ HANDLE g_record = INVALID_HANDLE_VALUE;
 void put(const std::string &line)
 {
     if (g_record == INVALID_HANDLE_VALUE) return;
-    std::string l = line + "\r\n";
+    std::string l = line + "\n";
     DWORD done = 0;
     WriteFile(g_record, l.data(), static_cast<DWORD>(l.size()), &done, nullptr);
     FlushFileBuffers(g_record);

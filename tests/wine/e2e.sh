@@ -1,0 +1,242 @@
+#!/usr/bin/env bash
+# WBOOT.EXE end to end under Wine on a virtual display: a good medium, the
+# serial-port question, the failures, the splash on screen in English and
+# Korean, and the Windows-version filter.
+# Usage: e2e.sh BUILD_WIN_DIR WPK [CASE...]   (no case: all of them)
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/lib.sh"
+win=$(realpath "$1")
+wpk=$(realpath "$2")
+shift 2
+only=("$@")
+export WINE_TOOLS_DIR="$win/tests/wine/tools"
+work=$(mktemp -d)
+mounted=()
+cleanup() {
+  wine_session_stop
+  local m
+  for m in "${mounted[@]}"; do umount "$m" 2>/dev/null; done
+  [ "${WINE_KEEP_LOGS:-0}" = 1 ] && echo "kept: $work" || rm -rf "$work"
+}
+trap cleanup EXIT
+failures=0
+ok() { echo "  ok   $*"; }
+bad() { echo "  FAIL $*"; failures=$((failures + 1)); }
+expect() { if eval "$1"; then ok "$2"; else bad "$2"; fi; }
+want() { [ ${#only[@]} -eq 0 ] || printf '%s\n' "${only[@]}" | grep -qx "$1"; }
+
+# ---- media
+
+# A setup tree: the stand-in as W_SETUP.EXE, members in folders, a member
+# the NT line leaves out.
+make_tree() {
+  local t=$1
+  mkdir -p "$t/DATA/SUB"
+  cp "$WINE_TOOLS_DIR/w_setup_stub.exe" "$t/W_SETUP.EXE"
+  printf 'Wendle setup files\r\n' >"$t/DATA/README.TXT"
+  seq 1 30000 >"$t/DATA/SUB/TABLE.TXT"
+  printf 'packed library\r\n' >"$t/UTIL.DL_"
+  printf 'library\r\n' >"$t/UTIL.DLL"
+}
+
+# make_medium NAME TREE: $work/NAME/ with WBOOT.EXE and W_SETUP.WPK.
+make_medium() {
+  mkdir -p "$work/$1"
+  cp "$win/wboot.exe" "$work/$1/WBOOT.EXE"
+  [ -n "${2:-}" ] && "$wpk" pack "$work/$1/W_SETUP.WPK" "$2" >/dev/null
+}
+
+PORTS_ALL=("COM1:=9600,n,8,1" "COM2:=9600,n,8,1" "COM3:=9600,n,8,1" "COM4:=9600,n,8,1")
+
+# new_prefix NAME: a fresh prefix with every port described.
+new_prefix() {
+  wine_prefix_init "$work/pfx-$1" >/dev/null || return 1
+  wine_seed_ports "$work/pfx-$1" "${PORTS_ALL[@]}"
+}
+
+# run_medium NAME [RULES]: runs NAME/WBOOT.EXE with boxes answered by RULES;
+# the stand-in records into NAME.rec; boxes go to NAME.boxes. Sets RC, MS.
+run_medium() {
+  local name=$1 rules=${2:-"*=OK"} t0
+  boxclick_start "$work/$name.boxes" "$rules" 60 || return 1
+  t0=$(date +%s%N)
+  WSTUB_RECORD="$(wine_winpath "$work/$name.rec")" wine_run "$work/$name/WBOOT.EXE"
+  RC=$WINE_RC
+  MS=$((($(date +%s%N) - t0) / 1000000))
+  boxclick_stop
+  [ -f "$work/$name.rec" ] && tr -d '\r' <"$work/$name.rec" >"$work/$name.record"
+  touch "$work/$name.record"
+}
+
+rec() { sed -n "s/^$2=//p" "$work/$1.record" | head -n 1; }
+box_captions() { cut -f1 "$work/$1.boxes" | tr '\n' '|'; }
+work_folder() { echo "$(wine_temp_dir "$WINEPREFIX")/W80_INST"; }
+
+# The token's check sum: the remainder is the sum of 5d/3 over the digits.
+token_ok() {
+  local t=$1 v s sum=0 i d
+  [[ $t =~ ^[0-9]+$ ]] || return 1
+  v=$((t / 1000)); s=$((t % 1000))
+  v=$(printf '%04d' "$v")
+  for i in 0 1 2 3; do d=${v:$i:1}; sum=$((sum + 5 * d / 3)); done
+  [ "$sum" = "$s" ]
+}
+
+wine_session_start || exit 1
+make_tree "$work/tree"
+
+if want good; then
+  echo "== a good medium"
+  new_prefix good && make_medium good "$work/tree" && run_medium good
+  own=$(wine_winpath "$work/good/WBOOT.EXE")
+  cmd=$(rec good cmdline)
+  read -r exe token handle rest <<<"$cmd"
+  expect '[ "$RC" = 0 ]' "exit code 0"
+  expect '[ ! -s "$work/good.boxes" ]' "no message box"
+  expect '[ "$exe" = "C:\\USERS\\ROOT\\TEMP\\W80_INST\\W_SETUP.EXE" ]' "setup started from the work folder: $exe"
+  expect 'token_ok "$token"' "launch token $token has its check sum"
+  expect '[ "$handle" = "$(rec good target_hwnd)" ] && [ "$(rec good target_class)" = FIRST_INSTALL ] && [ "$(rec good target_title)" = "Wendle Install" ]' \
+    "handle $handle is the splash window"
+  expect '[ "$rest" = "$own" ]' "own path passed unquoted: $rest"
+  expect '[ "$(rec good cwd)" = "C:\\users\\root\\Temp\\W80_INST" ] || [ "$(rec good cwd)" = "C:\\USERS\\ROOT\\TEMP\\W80_INST" ]' "started in the work folder"
+  expect 'grep -q "^file=DATA\\\\SUB\\\\TABLE.TXT" "$work/good.record"' "members unpacked with their folders"
+  expect '! grep -q "^file=UTIL.DL_" "$work/good.record" && grep -q "^file=UTIL.DLL" "$work/good.record"' "UTIL.DL_ left out on NT"
+  expect '! grep -q "^file=W_SETUP.WPK" "$work/good.record"' "archive copy deleted before the start"
+  expect '[ "$(rec good target_visible)" = 0 ]' "window hidden after the start"
+  expect '[ "$(grep -c "^cmdline=" "$work/good.record")" = 1 ]' "setup started once"
+  # The cleanup deletes the files of the work folder and leaves subfolders
+  # (and so the work folder itself) where they are.
+  left=$(cd "$(work_folder)" 2>/dev/null && find . -type f | sort | tr '\n' ' ')
+  expect '[ "$left" = "./DATA/README.TXT ./DATA/SUB/TABLE.TXT " ]' "after the close request only the member folders stay: $left"
+  echo "  info good-medium run (with member folders: 10 pauses for the folder) took $MS ms"
+
+  mkdir -p "$work/flat"
+  cp "$work/tree/W_SETUP.EXE" "$work/tree/UTIL.DLL" "$work/tree/DATA/README.TXT" "$work/flat/"
+  new_prefix flat && make_medium flat "$work/flat" && run_medium flat
+  expect '[ "$RC" = 0 ] && [ -n "$(rec flat cmdline)" ]' "a medium without folders runs"
+  expect '[ ! -e "$(work_folder)" ]' "work folder removed after the close request"
+  echo "  info good-medium run without folders took $MS ms"
+fi
+
+if want ports; then
+  echo "== serial ports"
+  new_prefix ports && make_medium ports "$work/tree"
+  wine_seed_ports "$work/pfx-ports" "COM1:=19200,e,7,1" "COM3:=9600,n,8,1" "COM4:=9600,n,8,1"
+  run_medium ports "Notice from Wendle : restarting window=NO;*=OK"
+  expect '[ "$(box_captions ports)" = "Notice from Wendle : restarting window|Notice from Wendle|" ]' "question once, then the notice: $(box_captions ports)"
+  expect 'grep -q "icon=question.*buttons=YES,NO" "$work/ports.boxes"' "question has Yes/No and the question icon"
+  expect 'grep -q "^Notice from Wendle	.*icon=information" "$work/ports.boxes"' "notice has the information icon"
+  ports=$(wine_read_ports "$work/pfx-ports" | tr '\n' ' ')
+  expect '[[ "$ports" == *"COM1:=19200,e,7,1"* && "$ports" == *"COM2:=9600,n,8,1"* ]]' "only COM2: written: $ports"
+  expect '[ -n "$(rec ports cmdline)" ] && [ "$RC" = 0 ]' "installation went on"
+
+  new_prefix logoff && make_medium logoff "$work/tree"
+  wine_seed_ports "$work/pfx-logoff"
+  run_medium logoff "Notice from Wendle : restarting window=YES;*=OK"
+  expect '[ "$RC" = 0 ] && [ -z "$(rec logoff cmdline)" ] && [ ! -e "$(work_folder)" ]' "Yes: log-off asked, nothing unpacked, exit 0"
+fi
+
+if want failures; then
+  echo "== failures"
+  new_prefix noarchive && make_medium noarchive ""
+  run_medium noarchive
+  expect '[ "$(box_captions noarchive)" = "Copy error|Fatal error (Please check Disk)|" ]' "copy box, then the failure box: $(box_captions noarchive)"
+  expect 'grep -q "^Copy error	W_SETUP.WPK	owner=0" "$work/noarchive.boxes"' "copy box names the archive, no owner"
+  expect 'grep -q "^Fatal error (Please check Disk)	Can.t continue Installation.	owner=[1-9].*icon=none.*buttons=OK" "$work/noarchive.boxes"' "failure box owned by the splash, OK only"
+  expect '[ "$RC" = 0 ] && [ -d "$(work_folder)" ]' "exit 0, work folder left as it was"
+
+  mkdir -p "$work/nosetup"
+  cp "$work/tree/DATA/README.TXT" "$work/nosetup/"
+  new_prefix nostart && make_medium nostart "$work/nosetup"
+  run_medium nostart
+  expect '[ "$(box_captions nostart)" = "Fatal error (Please check Disk)|" ]' "a setup program that cannot start: the failure box"
+  expect '[ "$RC" = 0 ] && [ ! -e "$(work_folder)" ]' "work folder cleaned after the failed start"
+
+  # A full disk: a small tmpfs in place of the temporary folder.
+  new_prefix full && mkdir -p "$work/big"
+  head -c 3000000 /dev/zero >"$work/big/ZEROS.BIN"
+  make_medium full "$work/big"
+  temp=$(wine_temp_dir "$work/pfx-full")
+  if mount -t tmpfs -o size=256k tmpfs "$temp" 2>/dev/null; then
+    mounted+=("$temp")
+    run_medium full
+    expect '[ "$(box_captions full)" = "Fatal Error|Fatal error (Please check Disk)|" ]' "member cannot be written: fatal box, then the failure box"
+    expect 'grep -q "^Fatal Error	Can.t write !! Disk error !!	owner=0" "$work/full.boxes"' "fatal box says the disk error"
+    expect '[ -f "$temp/W80_INST/ZEROS.BIN" ] && [ "$RC" = 0 ]' "partial member kept, exit 0"
+    wine_server_kill "$work/pfx-full"
+    umount "$temp" && mounted=()
+    head -c 400000 /dev/urandom >"$work/big/NOISE.BIN"
+    rm "$work/big/ZEROS.BIN"
+    make_medium full2 "$work/big"
+    if mount -t tmpfs -o size=128k tmpfs "$temp" 2>/dev/null; then
+      mounted+=("$temp")
+      run_medium full2
+      expect '[ "$(box_captions full2)" = "Write error|Copy error|Fatal error (Please check Disk)|" ]' "archive copy on a full disk: write, copy, failure boxes"
+      wine_server_kill "$work/pfx-full"
+      umount "$temp" && mounted=()
+    fi
+  else
+    echo "  skip full-disk cases: cannot mount a tmpfs here"
+  fi
+fi
+
+if want version; then
+  echo "== Windows version and the .DL_ filter"
+  for v in win95 nt40; do
+    new_prefix "$v" && wine_set_version "$work/pfx-$v" "$v" && make_medium "$v" "$work/tree" && run_medium "$v"
+    if [ "$v" = win95 ]; then
+      expect 'grep -q "^file=UTIL.DL_" "$work/$v.record"' "Windows 95: UTIL.DL_ written"
+    else
+      expect 'grep -q "^file=UTIL.DLL" "$work/$v.record" && ! grep -q "^file=UTIL.DL_" "$work/$v.record"' "NT 4.0: UTIL.DL_ left out"
+    fi
+  done
+fi
+
+# The splash while a large archive unpacks: gradient rows and text colours.
+check_splash() { # NAME LANGUAGE
+  local name=$1 lang=$2 shot="$work/$1.png" y blue expected rows
+  new_prefix "$name" || return 1
+  [ "$lang" = ko ] && wine_prefix_korean "$work/pfx-$name"
+  mkdir -p "$work/$name-tree"
+  cp "$WINE_TOOLS_DIR/w_setup_stub.exe" "$work/$name-tree/W_SETUP.EXE"
+  head -c 30000000 /dev/urandom >"$work/$name-tree/LARGE.BIN"
+  make_medium "$name" "$work/$name-tree"
+  if [ "$lang" = ko ]; then
+    WINE_LC_ALL=ko_KR.UTF-8 boxclick_start "$work/$name.boxes" "*=OK" 60
+    WSTUB_RECORD="$(wine_winpath "$work/$name.rec")" WINE_LC_ALL=ko_KR.UTF-8 wine_start "$work/$name/WBOOT.EXE"
+  else
+    boxclick_start "$work/$name.boxes" "*=OK" 60
+    WSTUB_RECORD="$(wine_winpath "$work/$name.rec")" wine_start "$work/$name/WBOOT.EXE"
+  fi
+  local pid=$WINE_PID
+  wait_x_window "Wendle Install" 20 && sleep 0.4 && screenshot "$shot"
+  wine_wait "$pid"
+  boxclick_stop
+  [ -f "$shot" ] || { bad "$lang splash: no screenshot"; return; }
+  [ -n "${WINE_SHOT_DIR:-}" ] && mkdir -p "$WINE_SHOT_DIR" && cp "$shot" "$WINE_SHOT_DIR/splash-$lang.png"
+  for y in 1 100 239 240 333 478; do
+    blue=$(python3 "$here/pixels.py" row-blue "$shot" "$y")
+    expected=$(((y / 2 * 2) * 256 / 480))
+    expect '[ "$blue" = "$expected" ]' "$lang splash row $y blue $blue (expected $expected)"
+  done
+  rows=$(python3 "$here/pixels.py" count "$shot" 40 330 255 255 255)
+  expect '[ "$rows" -gt 500 ]' "$lang white title pixels in rows 40-330: $rows"
+  rows=$(python3 "$here/pixels.py" count "$shot" 0 39 255 255 255)
+  expect '[ "$rows" = 0 ]' "$lang no white above the first title row"
+  YELLOW=$(python3 "$here/pixels.py" count "$shot" 360 479 255 255 0)
+  # Hangul glyphs put several times the ink of the empty boxes a font
+  # without them draws (about 300 pixels for these two lines).
+  expect '[ "$YELLOW" -gt 1000 ]' "$lang yellow note pixels in rows 360-479: $YELLOW"
+  echo "  info $lang splash screenshot: $shot"
+}
+
+if want splash; then
+  echo "== the splash on screen"
+  check_splash splash-en en
+  check_splash splash-ko ko
+  expect 'grep -q "^target_class=FIRST_INSTALL" <(tr -d "\r" <"$work/splash-ko.rec")' "Korean run installs too"
+fi
+
+echo "== end to end under Wine: $failures failure(s)"
+exit $((failures > 0))
