@@ -57,7 +57,9 @@ void put_u32(Bytes& out, uint32_t v) {
     put_u16(out, v & 0xFFFF);
     put_u16(out, v >> 16);
 }
-void put_text(Bytes& out, const std::string& s) { out.insert(out.end(), s.begin(), s.end()); }
+void put_text(Bytes& out, const std::string& s) {
+    out.insert(out.end(), s.begin(), s.end());
+}
 
 // Joins its parts. The parts of a braced list are evaluated strictly left to
 // right, unlike the operands of '+' or a function's arguments, so pieces that
@@ -74,91 +76,220 @@ std::string cat(std::initializer_list<std::string> parts) {
 
 // Roughly in order of how often they turn up in a program's manual.
 const char* const WORDS[] = {
-    "the", "of", "to", "and", "a", "in", "is", "you", "that", "for", "it", "be", "on", "with",
-    "as", "this", "are", "or", "by", "can", "file", "not", "from", "your", "at", "if", "will",
-    "an", "have", "all", "program", "which", "when", "disk", "one", "more", "has", "files",
-    "use", "there", "must", "into", "directory", "drive", "may", "setup", "other", "each",
-    "then", "new", "also", "do", "any", "these", "only", "them", "their", "but", "was", "its",
-    "data", "installation", "system", "we", "some", "make", "so", "time", "would", "press",
-    "out", "up", "first", "than", "been", "memory", "select", "see", "two", "way", "how",
-    "menu", "most", "screen", "option", "information", "could", "should", "after", "before",
-    "name", "about", "computer", "over", "such", "where", "through", "default", "version",
-    "following", "window", "text", "copy", "install", "user", "change", "list", "same",
-    "what", "under", "used", "network", "printer", "settings", "key", "command", "while",
-    "path", "between", "enter", "type", "dialog", "box", "button", "click", "read", "write",
-    "display", "run", "start", "save", "open", "close", "load", "configuration", "software",
-    "hardware", "card", "mode", "space", "free", "required", "available", "current", "display",
-    "section", "chapter", "page", "manual", "example", "note", "error", "message", "problem",
-    "work", "works", "need", "needs", "without", "again", "also", "very", "many", "much",
-    "because", "those", "well", "just", "still", "both", "three", "second", "next", "last",
-    "previous", "number", "value", "values", "line", "lines", "character", "characters",
-    "format", "formats", "driver", "drivers", "sound", "video", "graphics", "resolution",
-    "color", "colors", "mouse", "keyboard", "joystick", "port", "address", "interrupt",
-    "channel", "device", "devices", "control", "panel", "group", "icon", "icons", "item",
-    "items", "field", "fields", "record", "records", "database", "report", "reports",
-    "table", "tables", "column", "columns", "row", "rows", "document", "documents", "font",
-    "fonts", "size", "sizes", "large", "small", "high", "low", "fast", "slow", "better",
-    "best", "easy", "simple", "complete", "full", "partial", "automatic", "manual", "custom",
-    "standard", "typical", "minimum", "maximum", "original", "backup", "restore", "update",
-    "upgrade", "remove", "delete", "replace", "create", "created", "contains", "include",
-    "includes", "included", "provides", "allows", "requires", "supports", "appears",
-    "described", "shown", "below", "above", "left", "right", "top", "bottom", "upper",
-    "lower", "previously", "already", "usually", "normally", "always", "never", "often",
-    "sometimes", "however", "therefore", "instead", "otherwise", "although", "unless",
+    "the",         "of",           "to",        "and",       "a",
+    "in",          "is",           "you",       "that",      "for",
+    "it",          "be",           "on",        "with",      "as",
+    "this",        "are",          "or",        "by",        "can",
+    "file",        "not",          "from",      "your",      "at",
+    "if",          "will",         "an",        "have",      "all",
+    "program",     "which",        "when",      "disk",      "one",
+    "more",        "has",          "files",     "use",       "there",
+    "must",        "into",         "directory", "drive",     "may",
+    "setup",       "other",        "each",      "then",      "new",
+    "also",        "do",           "any",       "these",     "only",
+    "them",        "their",        "but",       "was",       "its",
+    "data",        "installation", "system",    "we",        "some",
+    "make",        "so",           "time",      "would",     "press",
+    "out",         "up",           "first",     "than",      "been",
+    "memory",      "select",       "see",       "two",       "way",
+    "how",         "menu",         "most",      "screen",    "option",
+    "information", "could",        "should",    "after",     "before",
+    "name",        "about",        "computer",  "over",      "such",
+    "where",       "through",      "default",   "version",   "following",
+    "window",      "text",         "copy",      "install",   "user",
+    "change",      "list",         "same",      "what",      "under",
+    "used",        "network",      "printer",   "settings",  "key",
+    "command",     "while",        "path",      "between",   "enter",
+    "type",        "dialog",       "box",       "button",    "click",
+    "read",        "write",        "display",   "run",       "start",
+    "save",        "open",         "close",     "load",      "configuration",
+    "software",    "hardware",     "card",      "mode",      "space",
+    "free",        "required",     "available", "current",   "display",
+    "section",     "chapter",      "page",      "manual",    "example",
+    "note",        "error",        "message",   "problem",   "work",
+    "works",       "need",         "needs",     "without",   "again",
+    "also",        "very",         "many",      "much",      "because",
+    "those",       "well",         "just",      "still",     "both",
+    "three",       "second",       "next",      "last",      "previous",
+    "number",      "value",        "values",    "line",      "lines",
+    "character",   "characters",   "format",    "formats",   "driver",
+    "drivers",     "sound",        "video",     "graphics",  "resolution",
+    "color",       "colors",       "mouse",     "keyboard",  "joystick",
+    "port",        "address",      "interrupt", "channel",   "device",
+    "devices",     "control",      "panel",     "group",     "icon",
+    "icons",       "item",         "items",     "field",     "fields",
+    "record",      "records",      "database",  "report",    "reports",
+    "table",       "tables",       "column",    "columns",   "row",
+    "rows",        "document",     "documents", "font",      "fonts",
+    "size",        "sizes",        "large",     "small",     "high",
+    "low",         "fast",         "slow",      "better",    "best",
+    "easy",        "simple",       "complete",  "full",      "partial",
+    "automatic",   "manual",       "custom",    "standard",  "typical",
+    "minimum",     "maximum",      "original",  "backup",    "restore",
+    "update",      "upgrade",      "remove",    "delete",    "replace",
+    "create",      "created",      "contains",  "include",   "includes",
+    "included",    "provides",     "allows",    "requires",  "supports",
+    "appears",     "described",    "shown",     "below",     "above",
+    "left",        "right",        "top",       "bottom",    "upper",
+    "lower",       "previously",   "already",   "usually",   "normally",
+    "always",      "never",        "often",     "sometimes", "however",
+    "therefore",   "instead",      "otherwise", "although",  "unless",
 };
 constexpr size_t WORD_COUNT = sizeof WORDS / sizeof WORDS[0];
 
 const char* const PHRASES[] = {
-    "in the", "of the", "to the", "on the", "for the", "from the", "with the", "at the",
-    "you can", "you must", "you want to", "if you", "make sure that", "for example",
-    "the setup program", "the installation program", "your hard disk", "the current directory",
-    "press ENTER", "press ESC to cancel", "the Control Panel", "see also", "as shown below",
-    "in this chapter", "for more information", "the following table", "by default",
-    "is not available", "cannot be found", "the file name", "the disk drive",
-    "the sound card", "the video mode", "is installed", "on your computer",
+    "in the",
+    "of the",
+    "to the",
+    "on the",
+    "for the",
+    "from the",
+    "with the",
+    "at the",
+    "you can",
+    "you must",
+    "you want to",
+    "if you",
+    "make sure that",
+    "for example",
+    "the setup program",
+    "the installation program",
+    "your hard disk",
+    "the current directory",
+    "press ENTER",
+    "press ESC to cancel",
+    "the Control Panel",
+    "see also",
+    "as shown below",
+    "in this chapter",
+    "for more information",
+    "the following table",
+    "by default",
+    "is not available",
+    "cannot be found",
+    "the file name",
+    "the disk drive",
+    "the sound card",
+    "the video mode",
+    "is installed",
+    "on your computer",
 };
 
 const char* const NAMES[] = {
-    "Windows", "DOS", "SETUP.EXE", "CONFIG.SYS", "AUTOEXEC.BAT", "README.TXT", "Program Manager",
-    "File Manager", "SoundBlaster", "VGA", "SVGA", "EMS", "XMS", "HIMEM.SYS", "SMARTDRV",
-    "WIN.INI", "SYSTEM.INI", "Appendix", "Table", "Figure", "Help",
+    "Windows",
+    "DOS",
+    "SETUP.EXE",
+    "CONFIG.SYS",
+    "AUTOEXEC.BAT",
+    "README.TXT",
+    "Program Manager",
+    "File Manager",
+    "SoundBlaster",
+    "VGA",
+    "SVGA",
+    "EMS",
+    "XMS",
+    "HIMEM.SYS",
+    "SMARTDRV",
+    "WIN.INI",
+    "SYSTEM.INI",
+    "Appendix",
+    "Table",
+    "Figure",
+    "Help",
 };
 
 const char* const IDENT_PARTS[] = {
-    "buf", "len", "count", "index", "file", "name", "path", "size", "data", "ptr", "node",
-    "list", "next", "prev", "head", "tail", "key", "value", "flags", "mode", "state", "error",
-    "result", "offset", "pos", "block", "entry", "table", "item", "char", "byte", "word", "line",
-    "text", "read", "write", "open", "close", "init", "free", "alloc", "copy", "find", "load",
-    "save", "parse", "print", "check", "update", "reset", "get", "set", "make", "add", "remove",
-    "window", "screen", "draw", "pixel", "color", "font", "menu", "dialog", "disk", "drive",
+    "buf",   "len",   "count",  "index",  "file",   "name",   "path",   "size",  "data",   "ptr",
+    "node",  "list",  "next",   "prev",   "head",   "tail",   "key",    "value", "flags",  "mode",
+    "state", "error", "result", "offset", "pos",    "block",  "entry",  "table", "item",   "char",
+    "byte",  "word",  "line",   "text",   "read",   "write",  "open",   "close", "init",   "free",
+    "alloc", "copy",  "find",   "load",   "save",   "parse",  "print",  "check", "update", "reset",
+    "get",   "set",   "make",   "add",    "remove", "window", "screen", "draw",  "pixel",  "color",
+    "font",  "menu",  "dialog", "disk",   "drive",
 };
 
 const char* const C_TYPES[] = {
-    "int", "int", "int", "unsigned", "long", "char *", "const char *", "void *", "short",
-    "unsigned char", "size_t", "BOOL", "WORD", "DWORD", "HANDLE", "struct node *",
+    "int",          "int",    "int",    "unsigned",      "long",   "char *",
+    "const char *", "void *", "short",  "unsigned char", "size_t", "BOOL",
+    "WORD",         "DWORD",  "HANDLE", "struct node *",
 };
 
-const char* const EXTENSIONS[] = {"DLL", "EXE", "DAT", "HLP", "INI", "TXT", "FON", "DRV", "BMP",
-                                  "WAV", "CFG", "OVL", "SYS", "COM", "LIB"};
+const char* const EXTENSIONS[] = {"DLL", "EXE", "DAT", "HLP", "INI", "TXT", "FON", "DRV",
+                                  "BMP", "WAV", "CFG", "OVL", "SYS", "COM", "LIB"};
 
-const char* const SYLLABLES[] = {"WIN", "SYS", "SET", "UP", "DRV", "SND", "VID", "GFX", "MSG",
-                                 "KRN", "USR", "GDI", "APP", "CFG", "LIB", "RES", "HLP", "FNT",
+const char* const SYLLABLES[] = {"WIN", "SYS", "SET", "UP",   "DRV",  "SND", "VID", "GFX", "MSG",
+                                 "KRN", "USR", "GDI", "APP",  "CFG",  "LIB", "RES", "HLP", "FNT",
                                  "TMP", "DAT", "INS", "MAIN", "CORE", "NET", "PRN", "VGA"};
 
 const char* const IMPORTS[] = {
-    "GetProcAddress", "LoadLibraryA", "GetModuleHandleA", "CreateFileA", "ReadFile",
-    "WriteFile", "CloseHandle", "GetLastError", "SetFilePointer", "GetFileSize",
-    "GlobalAlloc", "GlobalFree", "GlobalLock", "GlobalUnlock", "LocalAlloc", "LocalFree",
-    "lstrcpyA", "lstrcatA", "lstrlenA", "lstrcmpiA", "wsprintfA", "MessageBoxA",
-    "CreateWindowExA", "ShowWindow", "UpdateWindow", "GetMessageA", "DispatchMessageA",
-    "TranslateMessage", "DefWindowProcA", "RegisterClassA", "LoadIconA", "LoadCursorA",
-    "BeginPaint", "EndPaint", "GetDC", "ReleaseDC", "SelectObject", "DeleteObject",
-    "CreateSolidBrush", "TextOutA", "SetTextColor", "SetBkMode", "BitBlt", "StretchBlt",
-    "GetSystemMetrics", "SendMessageA", "PostMessageA", "SetWindowTextA", "GetDlgItem",
-    "EnableWindow", "DialogBoxParamA", "EndDialog", "GetPrivateProfileStringA",
-    "WritePrivateProfileStringA", "GetWindowsDirectoryA", "GetSystemDirectoryA",
-    "GetDiskFreeSpaceA", "CreateDirectoryA", "DeleteFileA", "CopyFileA", "MoveFileA",
-    "FindFirstFileA", "FindNextFileA", "FindClose", "GetTickCount", "Sleep", "ExitProcess",
+    "GetProcAddress",
+    "LoadLibraryA",
+    "GetModuleHandleA",
+    "CreateFileA",
+    "ReadFile",
+    "WriteFile",
+    "CloseHandle",
+    "GetLastError",
+    "SetFilePointer",
+    "GetFileSize",
+    "GlobalAlloc",
+    "GlobalFree",
+    "GlobalLock",
+    "GlobalUnlock",
+    "LocalAlloc",
+    "LocalFree",
+    "lstrcpyA",
+    "lstrcatA",
+    "lstrlenA",
+    "lstrcmpiA",
+    "wsprintfA",
+    "MessageBoxA",
+    "CreateWindowExA",
+    "ShowWindow",
+    "UpdateWindow",
+    "GetMessageA",
+    "DispatchMessageA",
+    "TranslateMessage",
+    "DefWindowProcA",
+    "RegisterClassA",
+    "LoadIconA",
+    "LoadCursorA",
+    "BeginPaint",
+    "EndPaint",
+    "GetDC",
+    "ReleaseDC",
+    "SelectObject",
+    "DeleteObject",
+    "CreateSolidBrush",
+    "TextOutA",
+    "SetTextColor",
+    "SetBkMode",
+    "BitBlt",
+    "StretchBlt",
+    "GetSystemMetrics",
+    "SendMessageA",
+    "PostMessageA",
+    "SetWindowTextA",
+    "GetDlgItem",
+    "EnableWindow",
+    "DialogBoxParamA",
+    "EndDialog",
+    "GetPrivateProfileStringA",
+    "WritePrivateProfileStringA",
+    "GetWindowsDirectoryA",
+    "GetSystemDirectoryA",
+    "GetDiskFreeSpaceA",
+    "CreateDirectoryA",
+    "DeleteFileA",
+    "CopyFileA",
+    "MoveFileA",
+    "FindFirstFileA",
+    "FindNextFileA",
+    "FindClose",
+    "GetTickCount",
+    "Sleep",
+    "ExitProcess",
 };
 
 // ---------------------------------------------------------------------------
@@ -234,12 +365,13 @@ void prose(Rng& rng, size_t size, Bytes& out) {
             if (rng.chance(1, 4)) {
                 ++section;
                 subsection = 0;
-                heading = cat({"CHAPTER ", std::to_string(section), ": ", upper(WORDS[words.pick(rng)]),
-                               " ", upper(WORDS[words.pick(rng)])});
+                heading = cat({"CHAPTER ", std::to_string(section), ": ",
+                               upper(WORDS[words.pick(rng)]), " ", upper(WORDS[words.pick(rng)])});
             } else {
                 ++subsection;
-                heading = cat({std::to_string(section), ".", std::to_string(subsection), " ",
-                               capitalised(WORDS[words.pick(rng)]), " the ", WORDS[words.pick(rng)]});
+                heading =
+                    cat({std::to_string(section), ".", std::to_string(subsection), " ",
+                         capitalised(WORDS[words.pick(rng)]), " the ", WORDS[words.pick(rng)]});
             }
             put_text(out, heading);
             wrap.newline();
@@ -300,15 +432,24 @@ void ini_text(Rng& rng, size_t size, Bytes& out) {
         const uint32_t keys = rng.range(3, 16);
         for (uint32_t k = 0; k < keys; ++k) {
             if (rng.chance(1, 12)) {
-                put_text(out, cat({"; ", capitalised(WORDS[words.pick(rng)]), " ", WORDS[words.pick(rng)],
-                                   " ", WORDS[words.pick(rng)], "\r\n"}));
+                put_text(out, cat({"; ", capitalised(WORDS[words.pick(rng)]), " ",
+                                   WORDS[words.pick(rng)], " ", WORDS[words.pick(rng)], "\r\n"}));
             }
             std::string line = ident(rng, true) + "=";
             switch (rng.below(8)) {
-            case 0: line += std::to_string(rng.below(rng.chance(1, 2) ? 16 : 100000)); break;
-            case 1: line += dos_path(rng) + app.substr(0, 8); break;
-            case 2: line += cat({dos_path(rng), dos_name(rng)}); break;
-            case 3: line += rng.chance(1, 2) ? (rng.chance(1, 2) ? "Yes" : "No") : (rng.chance(1, 2) ? "1" : "0"); break;
+            case 0:
+                line += std::to_string(rng.below(rng.chance(1, 2) ? 16 : 100000));
+                break;
+            case 1:
+                line += dos_path(rng) + app.substr(0, 8);
+                break;
+            case 2:
+                line += cat({dos_path(rng), dos_name(rng)});
+                break;
+            case 3:
+                line += rng.chance(1, 2) ? (rng.chance(1, 2) ? "Yes" : "No")
+                                         : (rng.chance(1, 2) ? "1" : "0");
+                break;
             case 4: {
                 char hex[16];
                 snprintf(hex, sizeof hex, "0x%08X", unsigned(rng.next() & 0x00FFFFFF));
@@ -316,8 +457,8 @@ void ini_text(Rng& rng, size_t size, Bytes& out) {
                 break;
             }
             case 5:
-                line += cat({std::to_string(rng.range(1, 4)), ".", std::to_string(rng.below(20)), ".",
-                             std::to_string(rng.below(1000))});
+                line += cat({std::to_string(rng.range(1, 4)), ".", std::to_string(rng.below(20)),
+                             ".", std::to_string(rng.below(1000))});
                 break;
             case 6: {
                 const uint32_t n = rng.range(2, 8);
@@ -328,7 +469,8 @@ void ini_text(Rng& rng, size_t size, Bytes& out) {
             default: {
                 const uint32_t n = rng.range(1, 5);
                 for (uint32_t i = 0; i < n; ++i)
-                    line += std::string(i ? " " : "") + (i ? WORDS[words.pick(rng)] : capitalised(WORDS[words.pick(rng)]));
+                    line += std::string(i ? " " : "") +
+                            (i ? WORDS[words.pick(rng)] : capitalised(WORDS[words.pick(rng)]));
                 break;
             }
             }
@@ -362,15 +504,18 @@ void source_text(Rng& rng, size_t size, Bytes& out) {
         if (rng.chance(1, 5)) {
             std::string g = ident(rng, false);
             globals.push_back(g);
-            put_text(out, cat({"static ", pick_from(rng, C_TYPES), " ", g,
-                               rng.chance(1, 3) ? "[" + std::to_string(rng.range(4, 512)) + "]" : "",
-                               ";\n\n"}));
+            put_text(out,
+                     cat({"static ", pick_from(rng, C_TYPES), " ", g,
+                          rng.chance(1, 3) ? "[" + std::to_string(rng.range(4, 512)) + "]" : "",
+                          ";\n\n"}));
         }
         if (rng.chance(1, 2)) {
-            put_text(out, cat({"/* ", capitalised(WORDS[words.pick(rng)]), " ", WORDS[words.pick(rng)], " ",
-                               WORDS[words.pick(rng)], " ", WORDS[words.pick(rng)], ". */\n"}));
+            put_text(out,
+                     cat({"/* ", capitalised(WORDS[words.pick(rng)]), " ", WORDS[words.pick(rng)],
+                          " ", WORDS[words.pick(rng)], " ", WORDS[words.pick(rng)], ". */\n"}));
         }
-        const std::string fname = cat({IDENT_PARTS[parts.pick(rng)], "_", IDENT_PARTS[parts.pick(rng)]});
+        const std::string fname =
+            cat({IDENT_PARTS[parts.pick(rng)], "_", IDENT_PARTS[parts.pick(rng)]});
         std::vector<std::string> locals;
         std::string params;
         const uint32_t nparams = rng.below(4);
@@ -380,14 +525,14 @@ void source_text(Rng& rng, size_t size, Bytes& out) {
             params += std::string(i ? ", " : "") + pick_from(rng, C_TYPES) + " " + p;
         }
         if (params.empty()) params = "void";
-        put_text(out, cat({rng.chance(1, 2) ? "static " : "", pick_from(rng, C_TYPES), " ", fname, "(",
-                           params, ")\n{\n"}));
+        put_text(out, cat({rng.chance(1, 2) ? "static " : "", pick_from(rng, C_TYPES), " ", fname,
+                           "(", params, ")\n{\n"}));
         const uint32_t nlocals = rng.range(1, 4);
         for (uint32_t i = 0; i < nlocals; ++i) {
             const std::string l = IDENT_PARTS[parts.pick(rng)];
             locals.push_back(l);
-            put_text(out, cat({"    ", pick_from(rng, C_TYPES), " ", l, " = ", std::to_string(rng.below(3)),
-                               ";\n"}));
+            put_text(out, cat({"    ", pick_from(rng, C_TYPES), " ", l, " = ",
+                               std::to_string(rng.below(3)), ";\n"}));
         }
         for (const std::string& g : globals) {
             if (rng.chance(1, 8)) locals.push_back(g);
@@ -404,8 +549,8 @@ void source_text(Rng& rng, size_t size, Bytes& out) {
                 ++depth;
             } else if (roll < 22 && depth < 4) {
                 const std::string i = locals[rng.below(uint32_t(locals.size()))];
-                put_text(out, indent + "for (" + i + " = 0; " + i + " < " + expr(locals) + "; " + i +
-                                  "++) {\n");
+                put_text(out, indent + "for (" + i + " = 0; " + i + " < " + expr(locals) + "; " +
+                                  i + "++) {\n");
                 ++depth;
             } else if (roll < 32 && depth > 1) {
                 --depth;
@@ -416,13 +561,14 @@ void source_text(Rng& rng, size_t size, Bytes& out) {
                 for (uint32_t a = 0; a < args; ++a) call += (a ? ", " : "") + expr(locals);
                 put_text(out, indent + call + ");\n");
             } else if (roll < 54) {
-                put_text(out, cat({indent, "/* ", WORDS[words.pick(rng)], " ", WORDS[words.pick(rng)], " */\n"}));
+                put_text(out, cat({indent, "/* ", WORDS[words.pick(rng)], " ",
+                                   WORDS[words.pick(rng)], " */\n"}));
             } else if (roll < 58) {
                 put_text(out, indent + "return " + expr(locals) + ";\n");
             } else {
                 static const char* const assign[] = {" = ", " += ", " -= ", " |= ", " = "};
-                put_text(out, cat({indent, locals[rng.below(uint32_t(locals.size()))], pick_from(rng, assign),
-                                   expr(locals), ";\n"}));
+                put_text(out, cat({indent, locals[rng.below(uint32_t(locals.size()))],
+                                   pick_from(rng, assign), expr(locals), ";\n"}));
             }
         }
         for (; depth > 1; --depth) put_text(out, std::string(size_t(depth - 1) * 4, ' ') + "}\n");
@@ -433,7 +579,8 @@ void source_text(Rng& rng, size_t size, Bytes& out) {
 
 void log_text(Rng& rng, size_t size, Bytes& out) {
     uint32_t day = 12, hour = 9, minute = 30, second = 0, milli = 0;
-    static const char* const levels[] = {"INFO ", "INFO ", "INFO ", "INFO ", "DEBUG", "DEBUG", "WARN ", "ERROR"};
+    static const char* const levels[] = {"INFO ", "INFO ", "INFO ", "INFO ",
+                                         "DEBUG", "DEBUG", "WARN ", "ERROR"};
     while (out.size() < size) {
         milli += rng.below(rng.chance(1, 10) ? 60000 : 400);
         second += milli / 1000, milli %= 1000;
@@ -453,8 +600,9 @@ void log_text(Rng& rng, size_t size, Bytes& out) {
                          std::to_string(rng.range(100, 900000)), " bytes)"});
             break;
         case 2:
-            line += cat({"Registry key HKEY_LOCAL_MACHINE\\Software\\", capitalised(ident(rng, true)), "\\",
-                         capitalised(ident(rng, true)), " set to \"", std::to_string(rng.below(1000)), "\""});
+            line += cat({"Registry key HKEY_LOCAL_MACHINE\\Software\\",
+                         capitalised(ident(rng, true)), "\\", capitalised(ident(rng, true)),
+                         " set to \"", std::to_string(rng.below(1000)), "\""});
             break;
         case 3:
             line += cat({"Checking free space on drive ", rng.chance(3, 4) ? "C:" : "D:", " ",
@@ -464,7 +612,8 @@ void log_text(Rng& rng, size_t size, Bytes& out) {
             line += "Decompressing " + file + ": " + std::to_string(rng.below(101)) + "% done";
             break;
         case 5:
-            line += cat({"Updating ", dos_path(rng), "WIN.INI section [", capitalised(ident(rng, true)), "]"});
+            line += cat({"Updating ", dos_path(rng), "WIN.INI section [",
+                         capitalised(ident(rng, true)), "]"});
             break;
         default:
             line += "Created directory " + dos_path(rng);
@@ -501,39 +650,94 @@ void x86_code(Rng& rng, size_t size, Bytes& out, uint32_t base) {
         if (rng.chance(2, 3)) {
             out.push_back(0x83), out.push_back(0xEC), out.push_back(uint8_t(4 * rng.range(1, 16)));
         }
-        for (uint32_t r = rng.below(4); r; --r) out.push_back(uint8_t(0x53 + rng.below(4))); // push ebx..edi
+        for (uint32_t r = rng.below(4); r; --r)
+            out.push_back(uint8_t(0x53 + rng.below(4))); // push ebx..edi
         const uint32_t count = rng.range(6, 120);
         for (uint32_t i = 0; i < count; ++i) {
             const uint32_t ip = base + uint32_t(out.size() - begin);
             switch (ops.pick(rng)) {
-            case 0: out.push_back(0x8B), out.push_back(0x45), out.push_back(disp()); break; // mov eax,[ebp+d]
-            case 1: out.push_back(0x89), out.push_back(0x45), out.push_back(disp()); break; // mov [ebp+d],eax
-            case 2: { // call rel32 to an earlier function
+            case 0:
+                out.push_back(0x8B), out.push_back(0x45), out.push_back(disp());
+                break; // mov eax,[ebp+d]
+            case 1:
+                out.push_back(0x89), out.push_back(0x45), out.push_back(disp());
+                break; // mov [ebp+d],eax
+            case 2: {  // call rel32 to an earlier function
                 const uint32_t target = starts[rng.below(uint32_t(starts.size()))];
                 out.push_back(0xE8), put_u32(out, target - (ip + 5));
                 break;
             }
-            case 3: out.push_back(uint8_t(0x50 + rng.below(8))); break; // push reg
-            case 4: out.push_back(0x85), out.push_back(0xC0); break;    // test eax,eax
-            case 5: out.push_back(rng.chance(1, 2) ? 0x74 : 0x75), out.push_back(uint8_t(rng.range(2, 60))); break;
-            case 6: out.push_back(0x6A), out.push_back(uint8_t(rng.below(rng.chance(1, 2) ? 4 : 256))); break;
-            case 7: out.push_back(0xFF), out.push_back(0x15), put_u32(out, iat + 4 * uint32_t(imports.pick(rng))); break;
-            case 8: out.push_back(0x83), out.push_back(0xC4), out.push_back(uint8_t(4 * rng.range(1, 6))); break;
-            case 9: out.push_back(0x8B), out.push_back(0x4D), out.push_back(disp()); break; // mov ecx,[ebp+d]
-            case 10: out.push_back(0xA1), put_u32(out, data + 4 * uint32_t(globals.pick(rng))); break;
-            case 11: out.push_back(0x33), out.push_back(0xC0); break; // xor eax,eax
-            case 12: out.push_back(0x8D), out.push_back(0x45), out.push_back(disp()); break; // lea
-            case 13: out.push_back(0x68), put_u32(out, 0x00408000 + 16 * rng.below(300)); break; // push offset
-            case 14: out.push_back(0xC7), out.push_back(0x45), out.push_back(disp()), put_u32(out, rng.below(rng.chance(1, 2) ? 2 : 1000)); break;
-            case 15: out.push_back(0x3B), out.push_back(uint8_t(0xC0 + rng.below(64))); break; // cmp r,r
-            case 16: out.push_back(0xEB), out.push_back(uint8_t(rng.range(2, 100))); break;
-            case 17: out.push_back(0x0F), out.push_back(uint8_t(0x84 + rng.below(2))), put_u32(out, rng.range(6, 600)); break;
-            case 18: out.push_back(0x89), out.push_back(0x0D), put_u32(out, data + 4 * uint32_t(globals.pick(rng))); break;
-            case 19: out.push_back(uint8_t(0x58 + rng.below(8))); break; // pop reg
-            case 20: out.push_back(0x8B), out.push_back(uint8_t(0xC0 + rng.below(64))); break; // mov r,r
-            case 21: out.push_back(0x40 + uint8_t(rng.below(16))); break; // inc/dec r
-            case 22: out.push_back(0x83), out.push_back(uint8_t(0xF8 + rng.below(8))), out.push_back(uint8_t(rng.below(32))); break;
-            default: out.push_back(0xC1), out.push_back(uint8_t(0xE0 + rng.below(16))), out.push_back(uint8_t(rng.range(1, 31))); break;
+            case 3:
+                out.push_back(uint8_t(0x50 + rng.below(8)));
+                break; // push reg
+            case 4:
+                out.push_back(0x85), out.push_back(0xC0);
+                break; // test eax,eax
+            case 5:
+                out.push_back(rng.chance(1, 2) ? 0x74 : 0x75),
+                    out.push_back(uint8_t(rng.range(2, 60)));
+                break;
+            case 6:
+                out.push_back(0x6A), out.push_back(uint8_t(rng.below(rng.chance(1, 2) ? 4 : 256)));
+                break;
+            case 7:
+                out.push_back(0xFF), out.push_back(0x15),
+                    put_u32(out, iat + 4 * uint32_t(imports.pick(rng)));
+                break;
+            case 8:
+                out.push_back(0x83), out.push_back(0xC4),
+                    out.push_back(uint8_t(4 * rng.range(1, 6)));
+                break;
+            case 9:
+                out.push_back(0x8B), out.push_back(0x4D), out.push_back(disp());
+                break; // mov ecx,[ebp+d]
+            case 10:
+                out.push_back(0xA1), put_u32(out, data + 4 * uint32_t(globals.pick(rng)));
+                break;
+            case 11:
+                out.push_back(0x33), out.push_back(0xC0);
+                break; // xor eax,eax
+            case 12:
+                out.push_back(0x8D), out.push_back(0x45), out.push_back(disp());
+                break; // lea
+            case 13:
+                out.push_back(0x68), put_u32(out, 0x00408000 + 16 * rng.below(300));
+                break; // push offset
+            case 14:
+                out.push_back(0xC7), out.push_back(0x45), out.push_back(disp()),
+                    put_u32(out, rng.below(rng.chance(1, 2) ? 2 : 1000));
+                break;
+            case 15:
+                out.push_back(0x3B), out.push_back(uint8_t(0xC0 + rng.below(64)));
+                break; // cmp r,r
+            case 16:
+                out.push_back(0xEB), out.push_back(uint8_t(rng.range(2, 100)));
+                break;
+            case 17:
+                out.push_back(0x0F), out.push_back(uint8_t(0x84 + rng.below(2))),
+                    put_u32(out, rng.range(6, 600));
+                break;
+            case 18:
+                out.push_back(0x89), out.push_back(0x0D),
+                    put_u32(out, data + 4 * uint32_t(globals.pick(rng)));
+                break;
+            case 19:
+                out.push_back(uint8_t(0x58 + rng.below(8)));
+                break; // pop reg
+            case 20:
+                out.push_back(0x8B), out.push_back(uint8_t(0xC0 + rng.below(64)));
+                break; // mov r,r
+            case 21:
+                out.push_back(0x40 + uint8_t(rng.below(16)));
+                break; // inc/dec r
+            case 22:
+                out.push_back(0x83), out.push_back(uint8_t(0xF8 + rng.below(8))),
+                    out.push_back(uint8_t(rng.below(32)));
+                break;
+            default:
+                out.push_back(0xC1), out.push_back(uint8_t(0xE0 + rng.below(16))),
+                    out.push_back(uint8_t(rng.range(1, 31)));
+                break;
             }
         }
         // Epilogue, then padding to 16 bytes.
@@ -557,8 +761,12 @@ void string_table(Rng& rng, size_t size, Bytes& out, bool wide) {
     while (out.size() - begin < size) {
         std::string s;
         switch (rng.below(4)) {
-        case 0: s = pick_from(rng, IMPORTS); break;
-        case 1: s = dos_name(rng); break;
+        case 0:
+            s = pick_from(rng, IMPORTS);
+            break;
+        case 1:
+            s = dos_name(rng);
+            break;
         default: {
             const uint32_t n = rng.range(2, 9);
             for (uint32_t i = 0; i < n; ++i) {
@@ -596,13 +804,29 @@ void int_tables(Rng& rng, size_t size, Bytes& out) {
         for (uint32_t r = 0; r < records && out.size() - begin < size; ++r) {
             for (uint32_t f = 0; f < fields; ++f) {
                 switch (kind[f]) {
-                case 0: put_u32(out, state[f] += step[f]); break; // counter
-                case 1: put_u16(out, state[f] % 7 == 0 ? 0 : (rng.below(6) << 4)); break; // enum
-                case 2: state[f] += rng.below(2 * step[f] + 1) - step[f]; put_u32(out, state[f]); break; // walk
-                case 3: out.push_back(uint8_t(rng.chance(7, 8) ? 1 : rng.below(8))); break; // flags
-                case 4: put_u16(out, uint16_t(int16_t(rng.below(200)) - 100)); break; // small signed
-                case 5: state[f] += rng.range(16, 4096) & ~15u; put_u32(out, state[f]); break; // offset
-                default: put_u32(out, state[f]); break; // constant
+                case 0:
+                    put_u32(out, state[f] += step[f]);
+                    break; // counter
+                case 1:
+                    put_u16(out, state[f] % 7 == 0 ? 0 : (rng.below(6) << 4));
+                    break; // enum
+                case 2:
+                    state[f] += rng.below(2 * step[f] + 1) - step[f];
+                    put_u32(out, state[f]);
+                    break; // walk
+                case 3:
+                    out.push_back(uint8_t(rng.chance(7, 8) ? 1 : rng.below(8)));
+                    break; // flags
+                case 4:
+                    put_u16(out, uint16_t(int16_t(rng.below(200)) - 100));
+                    break; // small signed
+                case 5:
+                    state[f] += rng.range(16, 4096) & ~15u;
+                    put_u32(out, state[f]);
+                    break; // offset
+                default:
+                    put_u32(out, state[f]);
+                    break; // constant
                 }
             }
         }
@@ -659,10 +883,14 @@ void bitmap8(Rng& rng, size_t size, Bytes& out) {
         for (uint32_t y = y0; y < std::min(height, y0 + h); ++y) {
             for (uint32_t x = x0; x < std::min(width, x0 + w); ++x) {
                 uint8_t c = c1;
-                if (style == 0) c = ((x + y) & 1) ? c1 : c2;                  // dither
-                else if (style == 1) c = uint8_t(c1 + (x - x0) / 8);          // gradient
-                else if (style <= 4) c = uint8_t(c1 + rng.below(style * 2));  // photo-like
-                else if (style == 5 && rng.chance(1, 3)) c = rng.byte();      // noise
+                if (style == 0)
+                    c = ((x + y) & 1) ? c1 : c2; // dither
+                else if (style == 1)
+                    c = uint8_t(c1 + (x - x0) / 8); // gradient
+                else if (style <= 4)
+                    c = uint8_t(c1 + rng.below(style * 2)); // photo-like
+                else if (style == 5 && rng.chance(1, 3))
+                    c = rng.byte(); // noise
                 px[size_t(y) * width + x] = c;
             }
         }
@@ -684,7 +912,8 @@ void bitmap8(Rng& rng, size_t size, Bytes& out) {
         const uint32_t r = i < 216 ? (i / 36) * 51 : (i - 216) * 6;
         const uint32_t g = i < 216 ? ((i / 6) % 6) * 51 : (i - 216) * 6;
         const uint32_t b = i < 216 ? (i % 6) * 51 : (i - 216) * 6;
-        out.push_back(uint8_t(b)), out.push_back(uint8_t(g)), out.push_back(uint8_t(r)), out.push_back(0);
+        out.push_back(uint8_t(b)), out.push_back(uint8_t(g)), out.push_back(uint8_t(r)),
+            out.push_back(0);
     }
     out.insert(out.end(), px.begin(), px.end());
     out.resize(size);
@@ -694,12 +923,15 @@ void bitmap8(Rng& rng, size_t size, Bytes& out) {
 void font_bits(Rng& rng, size_t size, Bytes& out) {
     put_text(out, "FONT8x16");
     out.resize(32, 0);
-    static const uint8_t strokes[] = {0x00, 0x18, 0x3C, 0x66, 0x7E, 0x60, 0x06, 0xC3, 0xFF, 0x24, 0x42, 0x81};
+    static const uint8_t strokes[] = {0x00, 0x18, 0x3C, 0x66, 0x7E, 0x60,
+                                      0x06, 0xC3, 0xFF, 0x24, 0x42, 0x81};
     while (out.size() < size) {
         uint8_t row = 0;
         for (int y = 0; y < 16; ++y) {
-            if (y < 2 || y > 13) row = 0;
-            else if (rng.chance(1, 3)) row = strokes[rng.below(sizeof strokes)];
+            if (y < 2 || y > 13)
+                row = 0;
+            else if (rng.chance(1, 3))
+                row = strokes[rng.below(sizeof strokes)];
             out.push_back(row);
         }
     }
@@ -793,17 +1025,39 @@ Bytes make(Generator g, uint64_t seed, size_t size) {
     Bytes out;
     out.reserve(size + 4096);
     switch (g) {
-    case Generator::PROSE: prose(rng, size, out); break;
-    case Generator::INI: ini_text(rng, size, out); break;
-    case Generator::SOURCE: source_text(rng, size, out); break;
-    case Generator::LOG: log_text(rng, size, out); break;
-    case Generator::EXE: executable(rng, size, out); break;
-    case Generator::TABLES: int_tables(rng, size, out); break;
-    case Generator::RECORDS: records_db(rng, size, out); break;
-    case Generator::BITMAP: bitmap8(rng, size, out); break;
-    case Generator::FONT: font_bits(rng, size, out); break;
-    case Generator::CAB: compressed(rng, size, out, "MSCF"); break;
-    case Generator::ZIP: compressed(rng, size, out, "PK\x03\x04"); break;
+    case Generator::PROSE:
+        prose(rng, size, out);
+        break;
+    case Generator::INI:
+        ini_text(rng, size, out);
+        break;
+    case Generator::SOURCE:
+        source_text(rng, size, out);
+        break;
+    case Generator::LOG:
+        log_text(rng, size, out);
+        break;
+    case Generator::EXE:
+        executable(rng, size, out);
+        break;
+    case Generator::TABLES:
+        int_tables(rng, size, out);
+        break;
+    case Generator::RECORDS:
+        records_db(rng, size, out);
+        break;
+    case Generator::BITMAP:
+        bitmap8(rng, size, out);
+        break;
+    case Generator::FONT:
+        font_bits(rng, size, out);
+        break;
+    case Generator::CAB:
+        compressed(rng, size, out, "MSCF");
+        break;
+    case Generator::ZIP:
+        compressed(rng, size, out, "PK\x03\x04");
+        break;
     }
     out.resize(size);
     return out;
@@ -813,9 +1067,12 @@ Bytes make(Generator g, uint64_t seed, size_t size) {
 
 const char* kind_name(Kind kind) {
     switch (kind) {
-    case Kind::TEXT: return "text";
-    case Kind::BINARY: return "binary";
-    case Kind::COMPRESSED: return "compressed";
+    case Kind::TEXT:
+        return "text";
+    case Kind::BINARY:
+        return "binary";
+    case Kind::COMPRESSED:
+        return "compressed";
     }
     return "?";
 }
@@ -827,7 +1084,8 @@ std::vector<File> generate(const Options& options) {
         // Scale in integers so every machine agrees; never below 1 KB.
         uint64_t size = p.nominal * options.total_bytes / NOMINAL_BYTES;
         if (size < 1024) size = 1024;
-        files.push_back({p.path, p.kind, make(p.generator, seed_for(options.seed, p.path), size_t(size))});
+        files.push_back(
+            {p.path, p.kind, make(p.generator, seed_for(options.seed, p.path), size_t(size))});
     }
     return files;
 }

@@ -64,8 +64,10 @@ uint32_t dos_time_of(const std::string& path) {
         return (1u << 5 | 1u) << 16; // 1980-01-01 00:00:00
     }
     if (tm.tm_year > 207) tm.tm_year = 207;
-    const uint32_t date = uint32_t(tm.tm_year - 80) << 9 | uint32_t(tm.tm_mon + 1) << 5 | uint32_t(tm.tm_mday);
-    const uint32_t time = uint32_t(tm.tm_hour) << 11 | uint32_t(tm.tm_min) << 5 | uint32_t(tm.tm_sec / 2);
+    const uint32_t date =
+        uint32_t(tm.tm_year - 80) << 9 | uint32_t(tm.tm_mon + 1) << 5 | uint32_t(tm.tm_mday);
+    const uint32_t time =
+        uint32_t(tm.tm_hour) << 11 | uint32_t(tm.tm_min) << 5 | uint32_t(tm.tm_sec / 2);
     return date << 16 | time;
 }
 
