@@ -49,16 +49,44 @@ void reconst() {
     }
 }
 
+namespace {
+
+// The last node of the run that starts at `from` (whose frequency is below
+// k) and whose frequencies are all below k. The order makes the run
+// contiguous; it is found by galloping then halving, since on data where
+// many symbols share a frequency the run can be hundreds of nodes long. The
+// sentinel (0xFFFF) ends every run.
+inline int last_below(int from, uint16_t k) {
+    if (g_freq[from + 1] >= k) return from; // the usual case: a run of one
+    int low = from + 1; // below k
+    int step = 2;
+    int high = low + step; // at or above k once found
+    while (high < NODE_COUNT && g_freq[high] < k) {
+        low = high;
+        step *= 2;
+        high = low + step;
+    }
+    if (high > NODE_COUNT) high = NODE_COUNT;
+    while (high - low > 1) {
+        const int mid = (low + high) / 2;
+        if (g_freq[mid] < k)
+            low = mid;
+        else
+            high = mid;
+    }
+    return low;
+}
+
+} // namespace
+
 void update_model(int symbol) {
     if (g_freq[ROOT] == MAX_FREQ) reconst();
     int n = g_parent[symbol + NODE_COUNT];
     do {
         const uint16_t k = ++g_freq[n];
         if (k > g_freq[n + 1]) {
-            // Exchange with the highest node that shared the old frequency;
-            // the sentinel stops the scan.
-            int l = n + 1;
-            while (k > g_freq[l + 1]) ++l;
+            // Exchange with the highest node that shared the old frequency.
+            const int l = last_below(n + 1, k);
             g_freq[n] = g_freq[l];
             g_freq[l] = k;
 

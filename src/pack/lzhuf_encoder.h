@@ -6,8 +6,9 @@
 #include <vector>
 
 enum class ParseMode {
-    GREEDY, // always take the longest match at the current byte
-    LAZY,   // defer a match by one byte when the next byte starts a longer one
+    GREEDY,   // always take the longest match at the current byte
+    LAZY,     // defer a match by one byte when the next byte starts a longer one
+    SMALLEST, // both of the above, keeping the smaller stream
 };
 
 // Encodes `size` bytes as one member stream: the 4-byte little-endian size,
@@ -17,4 +18,4 @@ enum class ParseMode {
 // past the end of the data. Uses the shared code model, so it must not run
 // while a member is being decoded. Output is deterministic.
 std::vector<uint8_t> encode_member(const uint8_t* data, size_t size,
-                                   ParseMode mode = ParseMode::LAZY);
+                                   ParseMode mode = ParseMode::SMALLEST);

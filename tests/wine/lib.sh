@@ -383,9 +383,11 @@ wine_session_start() {
     export WINE_SESSION_DIR="$dir"
     printf '%s\n' "${_WINE_PREFIXES[@]}" >"$dir/prefixes"
 
-    # Watchdog: if the test shell dies without wine_session_stop (killed
-    # CI job), take Xvfb and the Wine servers down with it.
-    local owner=$$ xpid=$WINE_SESSION_XVFB_PID
+    # Watchdog: if the shell that started the session ends without
+    # wine_session_stop (killed CI job, a subshell that forgot), take Xvfb
+    # and the Wine servers down with it.  BASHPID, not $$: inside ( ... )
+    # $$ is the outer shell, which may live on for hours.
+    local owner=$BASHPID xpid=$WINE_SESSION_XVFB_PID
     (
         trap '' HUP INT
         while kill -0 "$owner" 2>/dev/null && [ -d "$dir" ]; do sleep 1; done
