@@ -102,7 +102,11 @@ int get_byte(BitInput& in) {
 
 int decode_char(BitInput& in) {
     refill(in);
-    int n = g_child[ROOT];
+    if (g_lookup_stale) build_code_lookup();
+    const CodeLookup& start = g_code_lookup[in.bits >> (64 - LOOKUP_BITS)];
+    in.bits <<= start.bits;
+    in.bit_count -= start.bits;
+    int n = start.next;
     while (n < NODE_COUNT) {
         if (in.bit_count == 0) refill(in);
         n = g_child[n + int(take_bits(in, 1))];

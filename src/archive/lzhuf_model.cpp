@@ -5,51 +5,49 @@
 uint16_t g_freq[NODE_COUNT + 1];
 int16_t g_child[NODE_COUNT];
 int16_t g_parent[NODE_COUNT + SYMBOL_COUNT];
-
-void start_huff() {
-    for (int s = 0; s < SYMBOL_COUNT; ++s) {
-        g_freq[s] = 1;
-        g_child[s] = int16_t(s + NODE_COUNT);
-        g_parent[s + NODE_COUNT] = int16_t(s);
-    }
-    for (int i = 0, j = SYMBOL_COUNT; j <= ROOT; i += 2, ++j) {
-        g_freq[j] = uint16_t(g_freq[i] + g_freq[i + 1]);
-        g_child[j] = int16_t(i);
-        g_parent[i] = g_parent[i + 1] = int16_t(j);
-    }
-    g_freq[NODE_COUNT] = 0xFFFF;
-    g_parent[ROOT] = 0;
-}
-
-void reconst() {
-    // Gather the leaves at the bottom in their present order, halving.
-    int j = 0;
-    for (int i = 0; i < NODE_COUNT; ++i) {
-        if (g_child[i] >= NODE_COUNT) {
-            g_freq[j] = uint16_t((g_freq[i] + 1) / 2);
-            g_child[j] = g_child[i];
-            ++j;
-        }
-    }
-    // Join the two lowest, placing each new node above all of equal frequency.
-    for (int i = 0; j < NODE_COUNT; i += 2, ++j) {
-        const uint16_t f = uint16_t(g_freq[i] + g_freq[i + 1]);
-        int k = j - 1;
-        while (f < g_freq[k]) --k;
-        ++k;
-        memmove(&g_freq[k + 1], &g_freq[k], size_t(j - k) * sizeof g_freq[0]);
-        memmove(&g_child[k + 1], &g_child[k], size_t(j - k) * sizeof g_child[0]);
-        g_freq[k] = f;
-        g_child[k] = int16_t(i);
-    }
-    for (int n = 0; n < NODE_COUNT; ++n) {
-        const int c = g_child[n];
-        g_parent[c] = int16_t(n);
-        if (c < NODE_COUNT) g_parent[c + 1] = int16_t(n);
-    }
-}
+CodeLookup g_code_lookup[1 << LOOKUP_BITS];
+LookupRange g_lookup_range[NODE_COUNT];
+bool g_lookup_stale = true;
 
 namespace {
+
+// Fills the lookup entries of the patterns that pass through `node`, at
+// `depth` bits from the root with its prefix starting the range at `first`,
+// and records for every node below it within LOOKUP_BITS which patterns
+// read it.
+void fill_code_lookup(int node, int depth, int first) {
+    const int free_bits = LOOKUP_BITS - depth;
+    g_lookup_range[node] = {uint16_t(first), uint16_t(1 << free_bits)};
+    const int next = g_child[node];
+    if (next >= NODE_COUNT || depth == LOOKUP_BITS) {
+        const CodeLookup entry = {int16_t(next), uint8_t(depth)};
+        for (int i = 0; i < 1 << free_bits; ++i) g_code_lookup[first + i] = entry;
+        return;
+    }
+    fill_code_lookup(next, depth + 1, first);
+    fill_code_lookup(next + 1, depth + 1, first + (1 << (free_bits - 1)));
+}
+
+// Forgets which patterns read the nodes of the subtree at `node` that lie
+// within the table, before the subtree moves.
+void clear_code_lookup(int node) {
+    if (g_lookup_range[node].count == 0) return;
+    const bool deepest = g_lookup_range[node].count == 1;
+    g_lookup_range[node].count = 0;
+    const int next = g_child[node];
+    if (next >= NODE_COUNT || deepest) return;
+    clear_code_lookup(next);
+    clear_code_lookup(next + 1);
+}
+
+int depth_of_range(const LookupRange& range) { return LOOKUP_BITS - __builtin_ctz(range.count); }
+
+// Forgets the table (after a rebuild of the tree, or for the encoder, which
+// never uses it): no node is read by it until it is built again.
+void make_lookup_stale() {
+    g_lookup_stale = true;
+    memset(g_lookup_range, 0, sizeof g_lookup_range);
+}
 
 // The last node of the run that starts at `from` (whose frequency is below
 // k) and whose frequencies are all below k. The order makes the run
@@ -79,6 +77,58 @@ inline int last_below(int from, uint16_t k) {
 
 } // namespace
 
+void build_code_lookup() {
+    memset(g_lookup_range, 0, sizeof g_lookup_range);
+    fill_code_lookup(ROOT, 0, 0);
+    g_lookup_stale = false;
+}
+
+void start_huff() {
+    for (int s = 0; s < SYMBOL_COUNT; ++s) {
+        g_freq[s] = 1;
+        g_child[s] = int16_t(s + NODE_COUNT);
+        g_parent[s + NODE_COUNT] = int16_t(s);
+    }
+    for (int i = 0, j = SYMBOL_COUNT; j <= ROOT; i += 2, ++j) {
+        g_freq[j] = uint16_t(g_freq[i] + g_freq[i + 1]);
+        g_child[j] = int16_t(i);
+        g_parent[i] = g_parent[i + 1] = int16_t(j);
+    }
+    g_freq[NODE_COUNT] = 0xFFFF;
+    g_parent[ROOT] = 0;
+    make_lookup_stale();
+}
+
+void reconst() {
+    make_lookup_stale();
+    // Gather the leaves at the bottom in their present order, halving.
+    int j = 0;
+    for (int i = 0; i < NODE_COUNT; ++i) {
+        if (g_child[i] >= NODE_COUNT) {
+            g_freq[j] = uint16_t((g_freq[i] + 1) / 2);
+            g_child[j] = g_child[i];
+            ++j;
+        }
+    }
+    // Join the two lowest, placing each new node above all of equal frequency.
+    for (int i = 0; j < NODE_COUNT; i += 2, ++j) {
+        const uint16_t f = uint16_t(g_freq[i] + g_freq[i + 1]);
+        int k = j - 1;
+        while (f < g_freq[k]) --k;
+        ++k;
+        memmove(&g_freq[k + 1], &g_freq[k], size_t(j - k) * sizeof g_freq[0]);
+        memmove(&g_child[k + 1], &g_child[k], size_t(j - k) * sizeof g_child[0]);
+        g_freq[k] = f;
+        g_child[k] = int16_t(i);
+    }
+    for (int n = 0; n < NODE_COUNT; ++n) {
+        const int c = g_child[n];
+        g_parent[c] = int16_t(n);
+        if (c < NODE_COUNT) g_parent[c + 1] = int16_t(n);
+    }
+}
+
+
 void update_model(int symbol) {
     if (g_freq[ROOT] == MAX_FREQ) reconst();
     int n = g_parent[symbol + NODE_COUNT];
@@ -89,6 +139,15 @@ void update_model(int symbol) {
             const int l = last_below(n + 1, k);
             g_freq[n] = g_freq[l];
             g_freq[l] = k;
+            // The two subtrees trade places: the lookup entries that pass
+            // through either are filled again afterwards.
+            const LookupRange range_n = g_lookup_range[n];
+            const LookupRange range_l = g_lookup_range[l];
+            const bool refresh = !g_lookup_stale && (range_n.count | range_l.count);
+            if (refresh) {
+                clear_code_lookup(n);
+                clear_code_lookup(l);
+            }
 
             const int a = g_child[n];
             g_parent[a] = int16_t(l);
@@ -98,6 +157,10 @@ void update_model(int symbol) {
             g_parent[b] = int16_t(n);
             if (b < NODE_COUNT) g_parent[b + 1] = int16_t(n);
             g_child[n] = int16_t(b);
+            if (refresh) {
+                if (range_n.count) fill_code_lookup(n, depth_of_range(range_n), range_n.first);
+                if (range_l.count) fill_code_lookup(l, depth_of_range(range_l), range_l.first);
+            }
             n = l;
         }
         n = g_parent[n];

@@ -26,6 +26,30 @@ extern int16_t g_child[NODE_COUNT];
 // NODE_COUNT + s is the index of its leaf.
 extern int16_t g_parent[NODE_COUNT + SYMBOL_COUNT];
 
+// The decoder's lookup of the first LOOKUP_BITS bits of a code: for every
+// bit pattern, the walk from the root as far as those bits go. Each entry
+// holds the value reached (a symbol + NODE_COUNT, or the first child of the
+// node to go on from) and the bits it took.
+constexpr int LOOKUP_BITS = 8;
+struct CodeLookup {
+    int16_t next;
+    uint8_t bits;
+};
+extern CodeLookup g_code_lookup[1 << LOOKUP_BITS];
+// The patterns whose walk reads a node's child entry: a node near the root
+// at depth d is read by the 2^(LOOKUP_BITS - d) patterns that share its
+// d-bit prefix. An exchange refreshes just those patterns; a rebuild makes
+// the whole table stale.
+struct LookupRange {
+    uint16_t first;
+    uint16_t count; // 0: the node is not read by the table
+};
+extern LookupRange g_lookup_range[NODE_COUNT];
+extern bool g_lookup_stale;
+
+// Builds the whole lookup table from the present tree.
+void build_code_lookup();
+
 // Sets the tree to its initial state: every symbol frequency 1, leaves joined
 // pairwise in index order.
 void start_huff();

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "archive/lzhuf_model.h"
 
 namespace {
@@ -104,6 +106,37 @@ TEST(PositionTables, PrefixCodeRanges) {
             EXPECT_EQ(position_code_length[b], r.length) << b;
             EXPECT_EQ(position_high_bits[b], r.high_first + (b - r.first) / r.step) << b;
         }
+}
+
+} // namespace
+
+namespace {
+
+// The lookup entries kept up to date through exchanges must equal a table
+// built afresh from the same tree.
+TEST(CodeLookup, StaysEqualToAFreshBuild) {
+    for (uint32_t seed : {1u, 2u, 3u}) {
+        start_huff();
+        build_code_lookup();
+        uint32_t state = seed;
+        for (int i = 0; i < 60000; ++i) {
+            state = state * 214013u + 2531011u;
+            const uint32_t r = state >> 16;
+            // Skewed, then flat, then skewed again: exchanges near the root
+            // and deep down, and rebuilds.
+            update_model(int(i < 20000 ? r % 20 : i < 40000 ? r % SYMBOL_COUNT : r % 7 + 250));
+            if (g_lookup_stale) build_code_lookup();
+            if (i % 997 == 0) {
+                CodeLookup kept[1 << LOOKUP_BITS];
+                memcpy(kept, g_code_lookup, sizeof kept);
+                build_code_lookup();
+                for (int p = 0; p < 1 << LOOKUP_BITS; ++p) {
+                    ASSERT_EQ(kept[p].next, g_code_lookup[p].next) << "pattern " << p << " step " << i;
+                    ASSERT_EQ(kept[p].bits, g_code_lookup[p].bits) << "pattern " << p << " step " << i;
+                }
+            }
+        }
+    }
 }
 
 } // namespace
