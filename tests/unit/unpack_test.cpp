@@ -179,6 +179,15 @@ TEST_F(Unpack, CopyFailuresShowTheirBoxesInOrder) {
     EXPECT_EQ(current(), "C:\\WORK");
 }
 
+TEST_F(Unpack, ShortReadWhileCopyingIsACopyFailure) {
+    put_archive({member("", "BIG.BIN", random_bytes(20000, 3))});
+    g_posix.read_budget = 6000; // the medium stops delivering inside the second block
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(captions(), std::vector<std::string>{"Copy error"});
+    EXPECT_FALSE(file_exists(machine_.host("WORK/BIG.BIN")));
+    EXPECT_EQ(current(), "C:\\WORK");
+}
+
 TEST_F(Unpack, EmptyArchiveFileIsCopiedThenFoundDamaged) {
     write_file(machine_.host("MEDIA/W_SETUP.WPK"), {});
     std::string fatal;

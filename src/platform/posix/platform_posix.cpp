@@ -92,6 +92,10 @@ FileHandle file_create(const char* path) {
 }
 
 uint32_t file_read(FileHandle file, void* buffer, uint32_t size) {
+    if (g_posix.read_budget >= 0) {
+        if (g_posix.read_budget < int64_t(size)) size = uint32_t(g_posix.read_budget);
+        g_posix.read_budget -= size;
+    }
     const ssize_t n = read(file, buffer, size);
     return n < 0 ? FILE_IO_ERROR : uint32_t(n);
 }

@@ -54,8 +54,10 @@ struct PosixPlatform {
     std::vector<std::function<void()>> messages;
     int messages_handled = 0;
 
-    // Handle-based writes fail after this many more bytes (negative: never).
+    // Handle-based writes fail after this many more bytes (negative: never);
+    // reads come up short the same way.
     int64_t write_budget = -1;
+    int64_t read_budget = -1;
 
     // The shell's side of the system.
     uint32_t oem_code_page = 437;
