@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# The installer's unpack of the benchmark archive under Wine against the
+# host's `wpk extract` of the same archive, measured in one run (best of
+# RUNS each), and their ratio.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+RUNS=${RUNS:-3}
+[ "${NO_BUILD:-0}" = 1 ] || bash scripts/build.sh host win >/dev/null
+work=$(mktemp -d)
+. tests/wine/lib.sh
+trap 'wine_session_stop; rm -rf "$work"' EXIT
+
+build/host/bench/make_corpus "$work/corpus" >/dev/null
+mkdir -p "$work/medium"
+build/host/tools/wpk/wpk pack "$work/medium/W_SETUP.WPK" "$work/corpus" >/dev/null
+cp build/win/unpack_timer.exe "$work/medium/"
+bytes=$(du -sb "$work/corpus" | cut -f1)
+
+best_host=""
+for _ in $(seq "$RUNS"); do
+  rm -rf "$work/out"
+  t0=$(date +%s%N)
+  build/host/tools/wpk/wpk extract "$work/medium/W_SETUP.WPK" -C "$work/out"
+  ms=$((($(date +%s%N) - t0) / 1000000))
+  [ -z "$best_host" ] || [ "$ms" -lt "$best_host" ] && best_host=$ms
+done
+
+wine_session_start
+wine_prefix_init "$work/prefix" >/dev/null
+temp=$(wine_temp_dir "$work/prefix")
+best_wine=""
+for _ in $(seq "$RUNS"); do
+  rm -rf "$temp/W80_INST"
+  wine_run "$work/medium/unpack_timer.exe" || { cat "$WINE_OUT" "$WINE_ERR"; exit 1; }
+  ms=$(sed -n 's/^unpack_ms=\([0-9]*\).*/\1/p' "$WINE_OUT")
+  [ -z "$best_wine" ] || [ "$ms" -lt "$best_wine" ] && best_wine=$ms
+done
+diff -r "$work/corpus" "$temp/W80_INST" >/dev/null || { echo "the Wine unpack differs from the corpus"; exit 1; }
+
+echo "benchmark archive: $bytes bytes in $(find "$work/corpus" -type f | wc -l) members"
+echo "host wpk extract:        $best_host ms"
+echo "unpack under Wine:       $best_wine ms (in-process, copy of the archive included)"
+awk -v w="$best_wine" -v h="$best_host" 'BEGIN { printf "ratio Wine / host:       %.2f\n", w / h }'
