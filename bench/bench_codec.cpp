@@ -226,7 +226,8 @@ void print_lazy_vs_greedy() {
     if (g_file_results.empty()) return;
     int not_larger = 0;
     uint64_t o = 0, l = 0, g = 0;
-    printf("\nPacked (smaller of lazy and greedy) vs greedy longest-match parse, per corpus file:\n");
+    printf(
+        "\nPacked (smaller of lazy and greedy) vs greedy longest-match parse, per corpus file:\n");
     printf("  %-20s %-10s %10s %10s %10s %8s %8s  %s\n", "file", "kind", "original", "greedy",
            "packed", "greedy%", "packed%", "packed<=greedy");
     for (const FileResult& r : g_file_results) {

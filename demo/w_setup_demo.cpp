@@ -77,8 +77,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     wc.lpszClassName = "W_SETUP_DEMO";
     RegisterClassA(&wc);
     HWND window = CreateWindowExA(0, "W_SETUP_DEMO", "Wendle Setup (demonstration)",
-                                  WS_OVERLAPPED | WS_CAPTION | WS_VISIBLE, 40, 120, 560, 220, nullptr,
-                                  nullptr, instance, nullptr);
+                                  WS_OVERLAPPED | WS_CAPTION | WS_VISIBLE, 40, 120, 560, 220,
+                                  nullptr, nullptr, instance, nullptr);
     SetTimer(window, 1, 3000, nullptr);
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {

@@ -17,7 +17,9 @@ CalendarTime unpack_dos_date_time(uint32_t v) {
 }
 
 namespace {
-bool is_leap_year(int year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
+bool is_leap_year(int year) {
+    return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+}
 } // namespace
 
 bool is_valid_calendar_time(const CalendarTime& t) {

@@ -17,10 +17,10 @@ extern uint32_t g_member_size; // uncompressed size of the member being decoded
 // Why the last decode_entry failed or what it had to mend.
 enum class DecodeFault {
     NONE,
-    SIZE_CUT_SHORT,     // fewer than 4 bytes left for the size
-    DATA_PAST_END,      // coded bits needed beyond the end of the archive file
-    WRITE_FAILED,       // the member file refused a byte
-    MATCH_PAST_SIZE,    // the last match reached past the size and was cut (not fatal)
+    SIZE_CUT_SHORT,  // fewer than 4 bytes left for the size
+    DATA_PAST_END,   // coded bits needed beyond the end of the archive file
+    WRITE_FAILED,    // the member file refused a byte
+    MATCH_PAST_SIZE, // the last match reached past the size and was cut (not fatal)
 };
 extern DecodeFault g_decode_fault;
 
@@ -44,7 +44,9 @@ int get_bit(BitInput& in);
 // The next 8 bits as 0 to 255, first bit most significant.
 int get_byte(BitInput& in);
 // True once a bit beyond the end of the file has been consumed.
-inline bool input_overrun(const BitInput& in) { return in.pad_bits > in.bit_count; }
+inline bool input_overrun(const BitInput& in) {
+    return in.pad_bits > in.bit_count;
+}
 
 // Decodes one symbol (0 to 313) and updates the model with it.
 int decode_char(BitInput& in);

@@ -40,7 +40,9 @@ void clear_code_lookup(int node) {
     clear_code_lookup(next + 1);
 }
 
-int depth_of_range(const LookupRange& range) { return LOOKUP_BITS - __builtin_ctz(range.count); }
+int depth_of_range(const LookupRange& range) {
+    return LOOKUP_BITS - __builtin_ctz(range.count);
+}
 
 // Forgets the table (after a rebuild of the tree, or for the encoder, which
 // never uses it): no node is read by it until it is built again.
@@ -56,7 +58,7 @@ void make_lookup_stale() {
 // sentinel (0xFFFF) ends every run.
 inline int last_below(int from, uint16_t k) {
     if (g_freq[from + 1] >= k) return from; // the usual case: a run of one
-    int low = from + 1; // below k
+    int low = from + 1;                     // below k
     int step = 2;
     int high = low + step; // at or above k once found
     while (high < NODE_COUNT && g_freq[high] < k) {
@@ -127,7 +129,6 @@ void reconst() {
         if (c < NODE_COUNT) g_parent[c + 1] = int16_t(n);
     }
 }
-
 
 void update_model(int symbol) {
     if (g_freq[ROOT] == MAX_FREQ) reconst();

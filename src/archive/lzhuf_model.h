@@ -6,13 +6,13 @@
 #include <array>
 #include <cstdint>
 
-constexpr int RING_SIZE = 4096;       // the window; positions are 12-bit
-constexpr int MAX_MATCH = 60;         // longest match in bytes
-constexpr int MATCH_THRESHOLD = 2;    // a match is at least 3 bytes long
+constexpr int RING_SIZE = 4096;                                 // the window; positions are 12-bit
+constexpr int MAX_MATCH = 60;                                   // longest match in bytes
+constexpr int MATCH_THRESHOLD = 2;                              // a match is at least 3 bytes long
 constexpr int SYMBOL_COUNT = 256 - MATCH_THRESHOLD + MAX_MATCH; // 314
-constexpr int NODE_COUNT = SYMBOL_COUNT * 2 - 1;                 // 627
-constexpr int ROOT = NODE_COUNT - 1;                             // 626
-constexpr uint16_t MAX_FREQ = 0x8000; // root frequency that triggers a rebuild
+constexpr int NODE_COUNT = SYMBOL_COUNT * 2 - 1;                // 627
+constexpr int ROOT = NODE_COUNT - 1;                            // 626
+constexpr uint16_t MAX_FREQ = 0x8000;            // root frequency that triggers a rebuild
 constexpr int RING_FILL = RING_SIZE - MAX_MATCH; // 4036 spaces start a member
 constexpr uint8_t RING_FILL_BYTE = 0x20;
 

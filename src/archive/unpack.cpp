@@ -81,13 +81,16 @@ int32_t file_size_of(FileHandle file) {
 
 WindowsKind classify_windows_version(const WindowsVersion& v) {
     switch (v.platform_id) {
-    case 0: return 1;
+    case 0:
+        return 1;
     case 1:
         if (v.major != 4) return 0;
         if (v.minor == 10) return 4;
         return v.service_pack[0] == '\0' ? 2 : 3;
-    case 2: return v.major == 3 ? 5 : 6;
-    default: return 0;
+    case 2:
+        return v.major == 3 ? 5 : 6;
+    default:
+        return 0;
     }
 }
 
@@ -123,8 +126,9 @@ int copy_archive_to_work_folder(const char* archive_name) {
     char* buffer = static_cast<char*>(malloc(COPY_BLOCK_SIZE));
     if (!buffer) return -1;
     char source_path[PATH_SLOT];
-    const FileHandle source =
-        archive_source_path(archive_name, source_path) ? file_open_for_reading(source_path) : FILE_HANDLE_ERROR;
+    const FileHandle source = archive_source_path(archive_name, source_path)
+                                  ? file_open_for_reading(source_path)
+                                  : FILE_HANDLE_ERROR;
     if (source == FILE_HANDLE_ERROR) {
         free(buffer);
         return -1;
@@ -151,7 +155,8 @@ int copy_archive_to_work_folder(const char* archive_name) {
     const int32_t size = file_size_of(source);
     int result = size < 0 ? -1 : 1;
     for (int32_t copied = 0; result == 1 && copied != size;) {
-        const uint32_t block = uint32_t(size - copied) < COPY_BLOCK_SIZE ? uint32_t(size - copied) : COPY_BLOCK_SIZE;
+        const uint32_t block =
+            uint32_t(size - copied) < COPY_BLOCK_SIZE ? uint32_t(size - copied) : COPY_BLOCK_SIZE;
         if (file_read(source, buffer, block) != block) {
             result = -1; // a short or failed read: the copy is not whole
         } else if (file_write(target, buffer, block) != block) {
@@ -196,7 +201,8 @@ int16_t unpack_archive(const char* archive_name) {
         fatal_error(TEXT_FILE_NOT_FOUND);
     }
     g_archive_buffer = static_cast<char*>(malloc(ARCHIVE_STREAM_BUFFER_SIZE));
-    if (g_archive_buffer) setvbuf(g_archive_stream, g_archive_buffer, _IOFBF, ARCHIVE_STREAM_BUFFER_SIZE);
+    if (g_archive_buffer)
+        setvbuf(g_archive_stream, g_archive_buffer, _IOFBF, ARCHIVE_STREAM_BUFFER_SIZE);
 
     const int32_t count = read_archive_directory(g_archive_stream);
     if (count == DIRECTORY_DAMAGED) fatal_error(TEXT_FILE_ERROR);

@@ -18,12 +18,15 @@ int32_t launch_token_from_seed(uint32_t seed) {
     return number * 1000 + check;
 }
 
-int32_t make_launch_token() { return launch_token_from_seed(system_time_seconds()); }
+int32_t make_launch_token() {
+    return launch_token_from_seed(system_time_seconds());
+}
 
 bool format_setup_command(char* buffer, const char* work_path, int32_t token, uint32_t window,
                           const char* own_path) {
-    const int n = snprintf(buffer, COMMAND_LINE_SIZE, "%s\\%s\\%s %ld %u %s", work_path, WORK_SUBFOLDER,
-                           SETUP_PROGRAM_NAME, long(token), unsigned(window), own_path);
+    const int n =
+        snprintf(buffer, COMMAND_LINE_SIZE, "%s\\%s\\%s %ld %u %s", work_path, WORK_SUBFOLDER,
+                 SETUP_PROGRAM_NAME, long(token), unsigned(window), own_path);
     return n > 0 && size_t(n) < COMMAND_LINE_SIZE;
 }
 

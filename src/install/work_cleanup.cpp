@@ -31,9 +31,12 @@ void delete_listed_files() {
 int pump_pending_messages() {
     for (;;) {
         switch (take_pending_message()) {
-        case PendingMessage::NONE: return 0;
-        case PendingMessage::QUIT: return 1;
-        case PendingMessage::HANDLED: break;
+        case PendingMessage::NONE:
+            return 0;
+        case PendingMessage::QUIT:
+            return 1;
+        case PendingMessage::HANDLED:
+            break;
         }
     }
 }

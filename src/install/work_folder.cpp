@@ -10,7 +10,9 @@ char g_work_path[WORK_PATH_SIZE];
 int32_t g_install_ready = 0;
 
 namespace {
-char upper(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
+char upper(char c) {
+    return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c;
+}
 
 // Selects the work path's drive and confirms that it is now current.
 bool select_work_drive() {

@@ -53,8 +53,8 @@ std::string member_label(const PackMember& m) {
 
 bool check_members(const std::vector<PackMember>& members, std::string* error) {
     if (members.size() > size_t(ENTRY_CAPACITY)) {
-        *error = "too many files: " + std::to_string(members.size()) + " (an archive holds at most " +
-                 std::to_string(ENTRY_CAPACITY) + ")";
+        *error = "too many files: " + std::to_string(members.size()) +
+                 " (an archive holds at most " + std::to_string(ENTRY_CAPACITY) + ")";
         return false;
     }
     for (const PackMember& m : members) {
@@ -72,7 +72,7 @@ std::vector<uint8_t> make_directory(const std::vector<PackMember>& members,
     std::vector<uint8_t> out(ARCHIVE_SIGNATURE_TEXT, ARCHIVE_SIGNATURE_TEXT + 42);
     out.push_back(0x1A);
     out.resize(SIGNATURE_SIZE, 0);
-    put_u16(out, 0);                     // the two unused bytes
+    put_u16(out, 0);                        // the two unused bytes
     put_u16(out, uint32_t(members.size())); // entry count
     for (size_t i = 0; i < members.size(); ++i) {
         const PackMember& m = members[i];

@@ -123,7 +123,8 @@ class MatchFinder {
 
   private:
     uint32_t hash(size_t pos) const {
-        const uint32_t v = uint32_t(text_[pos]) << 16 | uint32_t(text_[pos + 1]) << 8 | text_[pos + 2];
+        const uint32_t v =
+            uint32_t(text_[pos]) << 16 | uint32_t(text_[pos + 1]) << 8 | text_[pos + 2];
         return (v * 2654435761u) >> (32 - HASH_BITS);
     }
 

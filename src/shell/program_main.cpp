@@ -15,14 +15,16 @@ int program_main(ProgramInstance instance, ProgramInstance, const char*, int) {
             session_request_logoff();
             return 0;
         }
-        show_message_box(NO_OWNER, texts.notice_text, texts.notice_caption, BOX_OK | BOX_ICON_INFORMATION);
+        show_message_box(NO_OWNER, texts.notice_text, texts.notice_caption,
+                         BOX_OK | BOX_ICON_INFORMATION);
     }
 
     if (!window_register_class(instance, SPLASH_CLASS_NAME, splash_window_proc, ICON_RESOURCE_NAME))
         return 0;
     g_screen_size = system_screen_size();
-    const WindowHandle window = window_create_popup(instance, SPLASH_CLASS_NAME, SPLASH_WINDOW_TITLE,
-                                                    g_screen_size.width, g_screen_size.height);
+    const WindowHandle window =
+        window_create_popup(instance, SPLASH_CLASS_NAME, SPLASH_WINDOW_TITLE, g_screen_size.width,
+                            g_screen_size.height);
     if (!window) return 0;
     window_show(window);
     window_update(window); // the splash is on the screen before the unpack starts

@@ -53,8 +53,8 @@ void draw_banner_text(DrawingContext context) {
     for (int32_t j = 0; j < 2; ++j) {
         const int length = int(strlen(texts.notes[j]));
         const TextExtent extent = text_measure(context, texts.notes[j], length);
-        text_draw(context, centred_x(g_screen_size.width, extent.width), note_y(base, j, extent.height),
-                  texts.notes[j], length);
+        text_draw(context, centred_x(g_screen_size.width, extent.width),
+                  note_y(base, j, extent.height), texts.notes[j], length);
     }
     object_select(context, previous);
     object_delete(font);
@@ -69,7 +69,8 @@ void paint_splash(WindowHandle window) {
     // With the null pen a rectangle fills one pixel less each way: each band
     // covers rows y and y + 1 from left to right - 1.
     for (int32_t y = first_band_row(area.top); y <= last_band_row(area.bottom); y += 2) {
-        DrawingObject brush = brush_create_solid(rgb(0, 0, uint32_t(band_blue(y, g_screen_size.height))));
+        DrawingObject brush =
+            brush_create_solid(rgb(0, 0, uint32_t(band_blue(y, g_screen_size.height))));
         DrawingObject previous_brush = object_select(context, brush);
         draw_rectangle(context, area.left, y, area.right + 1, y + 3);
         object_select(context, previous_brush);

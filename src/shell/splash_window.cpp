@@ -14,7 +14,8 @@ void run_installation_step(WindowHandle window) {
     window_post_message(window, WM_CLOSE_MESSAGE);
 }
 
-intptr_t splash_window_proc(WindowHandle window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
+intptr_t splash_window_proc(WindowHandle window, uint32_t message, uintptr_t wparam,
+                            intptr_t lparam) {
     switch (message) {
     case WM_CREATE_MESSAGE:
         window_post_message(window, MSG_START_INSTALL);

@@ -12,7 +12,8 @@ constexpr uint32_t WM_CLOSE_MESSAGE = 16;
 // Posted to the window once, while it is created, to start the installation.
 constexpr uint32_t MSG_START_INSTALL = 5327;
 
-intptr_t splash_window_proc(WindowHandle window, uint32_t message, uintptr_t wparam, intptr_t lparam);
+intptr_t splash_window_proc(WindowHandle window, uint32_t message, uintptr_t wparam,
+                            intptr_t lparam);
 
 // Unpacks, then starts the setup program; on any failure shows the failure
 // box (owned by the window) and closes the window.

@@ -74,7 +74,8 @@ TEST(ArchiveWriter, RefusesWhatTheFormatCannotHold) {
     }
     std::string error;
     EXPECT_TRUE(write_archive(path, std::vector<PackMember>(3000, member("", "A", {})), &error));
-    EXPECT_TRUE(write_archive(path, {member(std::string(255, 'f'), std::string(255, 'n'), {1})}, &error));
+    EXPECT_TRUE(
+        write_archive(path, {member(std::string(255, 'f'), std::string(255, 'n'), {1})}, &error));
 }
 
 TEST(ArchiveWriter, UnreadableSourceLeavesNothingBehind) {
@@ -94,7 +95,8 @@ TEST(ArchiveWriter, UnixTimesToPackedTimes) {
     EXPECT_EQ(dos_date_time_from_unix(946684798), 0x279FBF7Du); // 1999-12-31 23:59:58
     EXPECT_EQ(dos_date_time_from_unix(946684799), 0x279FBF7Du); // odd seconds round down
     EXPECT_EQ(dos_date_time_from_unix(0), pack_dos_date_time({1980, 1, 1, 0, 0, 0}));
-    EXPECT_EQ(dos_date_time_from_unix(int64_t(1) << 40), pack_dos_date_time({2107, 12, 31, 23, 59, 58}));
+    EXPECT_EQ(dos_date_time_from_unix(int64_t(1) << 40),
+              pack_dos_date_time({2107, 12, 31, 23, 59, 58}));
 }
 
 } // namespace

@@ -51,7 +51,8 @@ class FullDisk : public ::testing::Test {
     void leave_room(size_t room) {
         FILE* f = fopen((drive_c_ + "/FILLER").c_str(), "wb");
         std::vector<uint8_t> block(4096, 0xEE);
-        while (fwrite(block.data(), 1, block.size(), f) == block.size() && fflush(f) == 0) {}
+        while (fwrite(block.data(), 1, block.size(), f) == block.size() && fflush(f) == 0) {
+        }
         fclose(f);
         std::filesystem::resize_file(drive_c_ + "/FILLER",
                                      std::filesystem::file_size(drive_c_ + "/FILLER") - room);
@@ -61,7 +62,8 @@ class FullDisk : public ::testing::Test {
         for (const RecordedBox& b : g_posix.boxes) out.push_back(b.caption);
         return out;
     }
-    static PackMember member(const std::string& folder, const std::string& name, const Bytes& data) {
+    static PackMember member(const std::string& folder, const std::string& name,
+                             const Bytes& data) {
         PackMember m;
         m.folder = folder;
         m.name = name;
@@ -87,7 +89,8 @@ TEST_F(FullDisk, CopyOfTheArchive) {
 
 TEST_F(FullDisk, MemberWriteFailsWhileDecoding) {
     mount_drive_c("size=256k");
-    put_archive({member("", "SMALL.TXT", bytes_of("fits")), member("", "ZEROS.BIN", Bytes(2000000, 0))});
+    put_archive(
+        {member("", "SMALL.TXT", bytes_of("fits")), member("", "ZEROS.BIN", Bytes(2000000, 0))});
     prepare_and_unpack();
     EXPECT_EQ(g_install_ready, 0);
     ASSERT_EQ(g_posix.boxes.size(), 1u);

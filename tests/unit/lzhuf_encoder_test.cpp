@@ -14,7 +14,9 @@ Bytes repeat(const std::string& pattern, size_t size) {
     return out;
 }
 
-std::string as_text(const Bytes& b) { return std::string(b.begin(), b.end()); }
+std::string as_text(const Bytes& b) {
+    return std::string(b.begin(), b.end());
+}
 
 TEST(LzhufEncoder, RoundTripsVariedData) {
     struct Case {
@@ -62,7 +64,8 @@ TEST(LzhufEncoder, NeverReachesIntoTheCarriedOverTail) {
     // Leave a recognisable tail in the ring from an earlier member; a member
     // decoded after it must come out the same as after a clean start.
     const Bytes tail = random_bytes(RING_SIZE * 2, 12);
-    const Bytes data = repeat("                                                              xyz", 3000);
+    const Bytes data =
+        repeat("                                                              xyz", 3000);
     const Bytes stream = encode_member(data.data(), data.size());
     decode_bytes(encode_member(tail.data(), tail.size()));
     EXPECT_EQ(decode_bytes(stream), data);

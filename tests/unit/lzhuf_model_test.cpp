@@ -131,8 +131,10 @@ TEST(CodeLookup, StaysEqualToAFreshBuild) {
                 memcpy(kept, g_code_lookup, sizeof kept);
                 build_code_lookup();
                 for (int p = 0; p < 1 << LOOKUP_BITS; ++p) {
-                    ASSERT_EQ(kept[p].next, g_code_lookup[p].next) << "pattern " << p << " step " << i;
-                    ASSERT_EQ(kept[p].bits, g_code_lookup[p].bits) << "pattern " << p << " step " << i;
+                    ASSERT_EQ(kept[p].next, g_code_lookup[p].next)
+                        << "pattern " << p << " step " << i;
+                    ASSERT_EQ(kept[p].bits, g_code_lookup[p].bits)
+                        << "pattern " << p << " step " << i;
                 }
             }
         }

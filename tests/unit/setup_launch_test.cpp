@@ -9,7 +9,9 @@
 
 namespace {
 
-int term(int digit) { return 5 * digit / 3; }
+int term(int digit) {
+    return 5 * digit / 3;
+}
 
 TEST(LaunchToken, CheckSumMatchesTheDigitsForManySeeds) {
     bool saw_zero = false;
@@ -20,7 +22,8 @@ TEST(LaunchToken, CheckSumMatchesTheDigitsForManySeeds) {
         const int check = token % 1000;
         ASSERT_LE(value, 9999);
         ASSERT_LE(check, 60);
-        ASSERT_EQ(check, term(value / 1000) + term(value / 100 % 10) + term(value / 10 % 10) + term(value % 10));
+        ASSERT_EQ(check, term(value / 1000) + term(value / 100 % 10) + term(value / 10 % 10) +
+                             term(value % 10));
         saw_zero = saw_zero || token == 0;
     }
     EXPECT_TRUE(saw_zero); // four zero digits do occur, and give 0
@@ -67,7 +70,8 @@ TEST_F(Launch, StartsThenHides) {
     WindowHandle window = reinterpret_cast<WindowHandle>(uintptr_t(0x10086));
     EXPECT_TRUE(launch_setup(window));
     ASSERT_EQ(g_posix.started.size(), 1u);
-    EXPECT_EQ(g_posix.started[0], "C:\\TEMP\\W80_INST\\W_SETUP.EXE 1740018 65670 E:\\DISK 1\\WBOOT.EXE");
+    EXPECT_EQ(g_posix.started[0],
+              "C:\\TEMP\\W80_INST\\W_SETUP.EXE 1740018 65670 E:\\DISK 1\\WBOOT.EXE");
     EXPECT_EQ(g_posix.hidden, std::vector<WindowHandle>{window});
 }
 

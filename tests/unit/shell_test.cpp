@@ -29,11 +29,13 @@ std::string from_cp949(const char* bytes) {
 }
 
 TEST(ShellTexts, KoreanTextsAreTheseCp949Bytes) {
-    EXPECT_EQ(from_cp949(PORT_TEXTS[1].question_text),
-              "통신포트 상태를 바꾸었으므로, 윈도우를 재시동 해야합니다.!!\n\n지금 재시동 할까요 ?");
+    EXPECT_EQ(
+        from_cp949(PORT_TEXTS[1].question_text),
+        "통신포트 상태를 바꾸었으므로, 윈도우를 재시동 해야합니다.!!\n\n지금 재시동 할까요 ?");
     EXPECT_EQ(from_cp949(PORT_TEXTS[1].question_caption), "Wendle 설치자 : 윈도우의 재시동");
     EXPECT_EQ(from_cp949(PORT_TEXTS[1].notice_text),
-              "Wendle의 설치 후, 반드시 윈도우를 재시동하고 사용해야 합니다 !\n\n그렇지 않으면 통신이 안될 수 있습니다 !!");
+              "Wendle의 설치 후, 반드시 윈도우를 재시동하고 사용해야 합니다 !\n\n그렇지 않으면 "
+              "통신이 안될 수 있습니다 !!");
     EXPECT_EQ(from_cp949(PORT_TEXTS[1].notice_caption), "Wendle 설치자");
     EXPECT_EQ(from_cp949(FAILURE_TEXTS[1].text), "설치를 계속할 수 없습니다.");
     EXPECT_EQ(from_cp949(FAILURE_TEXTS[1].caption), "치명적 오류 (Disk를 검사해 주세요)");
@@ -47,15 +49,20 @@ TEST(SerialPorts, WritesOnlyMissingOrEmptyEntries) {
         std::vector<std::string> writes;
     };
     const Case cases[] = {
-        {{{"ports/COM1:", "9600,n,8,1"}, {"ports/COM2:", "9600,n,8,1"}, {"ports/COM3:", "19200,e,7,2"},
+        {{{"ports/COM1:", "9600,n,8,1"},
+          {"ports/COM2:", "9600,n,8,1"},
+          {"ports/COM3:", "19200,e,7,2"},
           {"ports/COM4:", "x"}},
          {}},
-        {{{"ports/COM1:", "9600,n,8,1"}, {"ports/COM2:", "9600,n,8,1"}, {"ports/COM4:", "9600,n,8,1"}},
+        {{{"ports/COM1:", "9600,n,8,1"},
+          {"ports/COM2:", "9600,n,8,1"},
+          {"ports/COM4:", "9600,n,8,1"}},
          {"ports/COM3:=9600,n,8,1"}},
         {{{"ports/COM1:", ""}, {"ports/COM2:", "1"}, {"ports/COM3:", "1"}, {"ports/COM4:", "1"}},
          {"ports/COM1:=9600,n,8,1"}},
-        {{}, {"ports/COM1:=9600,n,8,1", "ports/COM2:=9600,n,8,1", "ports/COM3:=9600,n,8,1",
-              "ports/COM4:=9600,n,8,1"}},
+        {{},
+         {"ports/COM1:=9600,n,8,1", "ports/COM2:=9600,n,8,1", "ports/COM3:=9600,n,8,1",
+          "ports/COM4:=9600,n,8,1"}},
     };
     for (const Case& c : cases) {
         FakeMachine machine;
@@ -108,7 +115,7 @@ TEST_F(Program, GoodMediumRunsToTheEnd) {
     EXPECT_EQ(g_posix.window_events,
               (std::vector<std::string>{"create 640x480", "show", "update", "destroy", "quit 0"}));
     EXPECT_FALSE(file_exists(machine_.host("TEMP/W80_INST"))); // cleaned after the close request
-    EXPECT_EQ(g_posix.drawing.front(), "begin");                // painted before the unpack
+    EXPECT_EQ(g_posix.drawing.front(), "begin");               // painted before the unpack
 }
 
 TEST_F(Program, FailedUnpackShowsTheOwnedFailureBoxAndKeepsTheFiles) {
@@ -175,10 +182,12 @@ TEST_F(Program, StartUpFailuresEndAtOnce) {
 }
 
 TEST_F(Program, OtherMessagesGoToTheDefaultProcedure) {
-    for (uint32_t message : {20u /* erase background */, 17u /* end session query */, 22u, 0x400u}) {
+    for (uint32_t message :
+         {20u /* erase background */, 17u /* end session query */, 22u, 0x400u}) {
         g_posix.window_events.clear();
         EXPECT_EQ(splash_window_proc(POSIX_WINDOW, message, 0, 0), 0);
-        EXPECT_EQ(g_posix.window_events, std::vector<std::string>{"default " + std::to_string(message)});
+        EXPECT_EQ(g_posix.window_events,
+                  std::vector<std::string>{"default " + std::to_string(message)});
     }
 }
 

@@ -94,13 +94,15 @@ TEST_F(Painting, TextLinesFontsAndColours) {
     };
     paint_splash(POSIX_WINDOW);
     EXPECT_EQ(lines_starting("text "),
-              (std::vector<std::string>{"text 169 40 WENDLE", "text -2 146 for", "text 169 244 Windows",
-                                        "text 169 374 Running Setup program",
-                                        "text 169 414 Please wait a moment."}));
+              (std::vector<std::string>{
+                  "text 169 40 WENDLE", "text -2 146 for", "text 169 244 Windows",
+                  "text 169 374 Running Setup program", "text 169 414 Please wait a moment."}));
     const std::vector<std::string> fonts = lines_starting("select font");
     ASSERT_EQ(fonts.size(), 2u);
-    EXPECT_EQ(fonts[0], "select font Times New Roman h120 w40 e0 o0 wt100 i1 u0 s0 c0 op0 cp0 q2 pf18");
-    EXPECT_EQ(fonts[1], "select font Times New Roman h40 w20 e0 o0 wt100 i0 u0 s0 c0 op0 cp0 q2 pf18");
+    EXPECT_EQ(fonts[0],
+              "select font Times New Roman h120 w40 e0 o0 wt100 i1 u0 s0 c0 op0 cp0 q2 pf18");
+    EXPECT_EQ(fonts[1],
+              "select font Times New Roman h40 w20 e0 o0 wt100 i0 u0 s0 c0 op0 cp0 q2 pf18");
     EXPECT_EQ(lines_starting("color "), (std::vector<std::string>{"color ffffff", "color 00ffff"}));
     EXPECT_EQ(lines_starting("transparent").size(), 1u);
     EXPECT_EQ(lines_starting("delete font").size(), 2u);

@@ -8,7 +8,9 @@
 #include "archive/entry_decoder.h"
 #include "archive/fatal_error.h"
 
-Bytes bytes_of(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes bytes_of(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
 
 FILE* stream_of(const Bytes& data) {
     FILE* f = tmpfile();
@@ -55,9 +57,9 @@ Bytes random_bytes(size_t size, uint32_t seed) {
 }
 
 Bytes text_bytes(size_t size, uint32_t seed) {
-    static const char* const WORDS[] = {"the ",  "serial ", "port ", "setup ", "window ", "file ",
-                                        "data ", "baud ",   "line ", "of ",    "and ",    "to ",
-                                        "modem ", "\r\n",   "COM1 ", "9600 ",  "parity ", "bits "};
+    static const char* const WORDS[] = {"the ",   "serial ", "port ", "setup ", "window ", "file ",
+                                        "data ",  "baud ",   "line ", "of ",    "and ",    "to ",
+                                        "modem ", "\r\n",    "COM1 ", "9600 ",  "parity ", "bits "};
     Bytes out;
     uint32_t s = seed | 1;
     while (out.size() < size) {

@@ -75,21 +75,23 @@ TEST(WindowsKind, ClassifiesEveryLine) {
         WindowsKind kind;
     };
     const Case cases[] = {
-        {0, 3, 11, "", 1},       {1, 3, 95, "", 0},      {1, 4, 10, "", 4}, {1, 4, 10, "A", 4},
-        {1, 4, 0, "", 2},        {1, 4, 90, "", 2},      {1, 4, 0, " C", 3}, {2, 3, 51, "", 5},
-        {2, 4, 0, "SP6", 6},     {2, 10, 0, "", 6},      {3, 4, 0, "", 0},
+        {0, 3, 11, "", 1},   {1, 3, 95, "", 0}, {1, 4, 10, "", 4},  {1, 4, 10, "A", 4},
+        {1, 4, 0, "", 2},    {1, 4, 90, "", 2}, {1, 4, 0, " C", 3}, {2, 3, 51, "", 5},
+        {2, 4, 0, "SP6", 6}, {2, 10, 0, "", 6}, {3, 4, 0, "", 0},
     };
     for (const Case& c : cases) {
         WindowsVersion v{c.major, c.minor, c.platform, ""};
         snprintf(v.service_pack, sizeof v.service_pack, "%s", c.service_pack);
-        EXPECT_EQ(classify_windows_version(v), c.kind) << c.platform << " " << c.major << "." << c.minor;
+        EXPECT_EQ(classify_windows_version(v), c.kind)
+            << c.platform << " " << c.major << "." << c.minor;
     }
 }
 
 TEST_F(Unpack, WritesMembersWithFoldersAndDeletesTheCopy) {
     const Bytes text = text_bytes(20000, 1);
-    put_archive({member("", "README.TXT", text), member("SUB\\DEEP", "A.BIN", random_bytes(3000, 2)),
-                 member("SUB", "EMPTY.DAT", {}), member("\\ROOTED\\DIR", "R.TXT", bytes_of("rooted"))});
+    put_archive(
+        {member("", "README.TXT", text), member("SUB\\DEEP", "A.BIN", random_bytes(3000, 2)),
+         member("SUB", "EMPTY.DAT", {}), member("\\ROOTED\\DIR", "R.TXT", bytes_of("rooted"))});
     machine_.make_folder("WORK/SUB"); // an existing folder is used as it is
     EXPECT_EQ(run(), 1);
     EXPECT_TRUE(g_posix.boxes.empty());
@@ -112,16 +114,16 @@ TEST_F(Unpack, EmptyDirectoryWritesNothingAndSucceeds) {
 
 TEST_F(Unpack, NtLeavesOutDlUnderscoreNamesOnly) {
     const std::vector<PackMember> members = {
-        member("", "UTIL.DL_", {1}),   member("", "util.Dl_", {2}), member("", "A.DL_X", {3}),
-        member("", "UTIL.DLL", {4}),   member("", "UTIL.DL", {5}),  member("X.DL_", "IN.TXT", {6}),
+        member("", "UTIL.DL_", {1}), member("", "util.Dl_", {2}), member("", "A.DL_X", {3}),
+        member("", "UTIL.DLL", {4}), member("", "UTIL.DL", {5}),  member("X.DL_", "IN.TXT", {6}),
         member("", "LAST.TXT", {7}),
     };
     struct Case {
         uint32_t platform, major, minor;
         bool filtered;
     };
-    const Case cases[] = {{2, 3, 51, true}, {2, 10, 0, true}, {1, 4, 10, false}, {1, 4, 0, false},
-                          {0, 3, 11, false}, {1, 3, 0, false}};
+    const Case cases[] = {{2, 3, 51, true}, {2, 10, 0, true},  {1, 4, 10, false},
+                          {1, 4, 0, false}, {0, 3, 11, false}, {1, 3, 0, false}};
     for (const Case& c : cases) {
         std::filesystem::remove_all(machine_.host("WORK"));
         machine_.make_folder("WORK");
@@ -147,8 +149,9 @@ TEST_F(Unpack, UnopenableOutputIsSkippedSilently) {
 }
 
 TEST_F(Unpack, StampsValidTimesAndLeavesInvalidOnesAlone) {
-    const uint32_t valid = 20u << 25 | 5u << 21 | 17u << 16 | 10u << 11 | 30u << 5 | 21u; // 2000-05-17 10:30:42
-    const uint32_t invalid = 20u << 25 | 13u << 21 | 17u << 16;                          // month 13
+    const uint32_t valid =
+        20u << 25 | 5u << 21 | 17u << 16 | 10u << 11 | 30u << 5 | 21u; // 2000-05-17 10:30:42
+    const uint32_t invalid = 20u << 25 | 13u << 21 | 17u << 16;        // month 13
     put_archive({member("", "GOOD.TXT", {1}, valid), member("", "BAD.TXT", {2}, invalid)});
     EXPECT_EQ(run(), 1);
     struct stat st;
@@ -174,7 +177,8 @@ TEST_F(Unpack, CopyFailuresShowTheirBoxesInOrder) {
     EXPECT_EQ(run(), 0);
     EXPECT_EQ(captions(), (std::vector<std::string>{"Write error", "Copy error"}));
     EXPECT_EQ(g_posix.boxes[0].text, "Disk write error !!. Check disk space");
-    EXPECT_EQ(read_file(machine_.host("WORK/W_SETUP.WPK")).size(), 5000u); // as far as the disk went
+    EXPECT_EQ(read_file(machine_.host("WORK/W_SETUP.WPK")).size(),
+              5000u); // as far as the disk went
     EXPECT_FALSE(file_exists(machine_.host("WORK/BIG.BIN")));
     EXPECT_EQ(current(), "C:\\WORK");
 }
@@ -212,7 +216,8 @@ TEST_F(Unpack, DamagedDirectoryIsFatalBeforeAnyMember) {
 }
 
 TEST_F(Unpack, DataCutShortKeepsWhatWasWritten) {
-    put_archive({member("", "FIRST.TXT", text_bytes(5000, 4)), member("", "SECOND.BIN", random_bytes(50000, 5))});
+    put_archive({member("", "FIRST.TXT", text_bytes(5000, 4)),
+                 member("", "SECOND.BIN", random_bytes(50000, 5))});
     const Bytes cut(archive_.begin(), archive_.end() - 1000);
     write_file(machine_.host("MEDIA/W_SETUP.WPK"), cut);
     std::string fatal;
@@ -255,7 +260,8 @@ TEST_F(Unpack, BareProgramNameReadsFromTheModuleFolder) {
 }
 
 TEST_F(Unpack, PathsBeyondTheirSlotsAreRefused) {
-    put_archive({member(std::string(200, 'F'), std::string(60, 'N'), {1}), member("", "OK.TXT", {2})});
+    put_archive(
+        {member(std::string(200, 'F'), std::string(60, 'N'), {1}), member("", "OK.TXT", {2})});
     // A member path over 255 characters is skipped; the next one is written.
     EXPECT_EQ(run(), 1);
     EXPECT_EQ(read_file(machine_.host("WORK/OK.TXT")), Bytes{2});
@@ -272,7 +278,8 @@ TEST_F(Unpack, PathsBeyondTheirSlotsAreRefused) {
     g_posix.boxes.clear();
     const std::string deep = "WORK/" + std::string(240, 'D') + "/" + std::string(20, 'E');
     machine_.make_folder(deep);
-    ASSERT_TRUE(folder_set_current(("C:\\WORK\\" + std::string(240, 'D') + "\\" + std::string(20, 'E')).c_str()));
+    ASSERT_TRUE(folder_set_current(
+        ("C:\\WORK\\" + std::string(240, 'D') + "\\" + std::string(20, 'E')).c_str()));
     EXPECT_EQ(run(), 0);
     EXPECT_EQ(captions(), std::vector<std::string>{"Copy error"});
     EXPECT_FALSE(file_exists(machine_.host(deep + "/W_SETUP.WPK")));
@@ -281,8 +288,8 @@ TEST_F(Unpack, PathsBeyondTheirSlotsAreRefused) {
 TEST_F(Unpack, MakeDirectoryPathLevelByLevel) {
     struct Case {
         const char* folder;
-        const char* made;      // host path on C
-        const char* left_in;   // current folder afterwards
+        const char* made;    // host path on C
+        const char* left_in; // current folder afterwards
     };
     const Case cases[] = {
         {"A\\B\\C", "WORK/A/B/C", "C:\\WORK\\A\\B\\C"},

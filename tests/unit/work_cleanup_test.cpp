@@ -34,12 +34,13 @@ TEST_F(Cleanup, DeletesEverythingAtOnceWithoutPauses) {
 
 TEST_F(Cleanup, RetriesAFileInUse) {
     struct Case {
-        int held_for;     // failing attempts
-        size_t attempts;  // attempts on that file
+        int held_for;    // failing attempts
+        size_t attempts; // attempts on that file
         size_t pauses;
         bool removed;
     };
-    const Case cases[] = {{3, 4, 3, true}, {9, 10, 9, true}, {10, 10, 10, false}, {50, 10, 10, false}};
+    const Case cases[] = {
+        {3, 4, 3, true}, {9, 10, 9, true}, {10, 10, 10, false}, {50, 10, 10, false}};
     for (const Case& c : cases) {
         SetUp();
         g_posix.pauses.clear();

@@ -20,7 +20,7 @@ TEST(WorkPath, FromTemporaryPath) {
         {"\\\\server\\share\\tmp\\", "\\\\SERVER\\SHARE\\TMP"},
         {"", ""},
         {"c:\\d\xe9j\xe0\\", "C:\\D\xe9J\xe0"}, // bytes beyond ASCII unchanged
-        {"C:\\" + std::string(255, 'a'), "C:\\" + std::string(255, 'A')},  // 258 characters
+        {"C:\\" + std::string(255, 'a'), "C:\\" + std::string(255, 'A')}, // 258 characters
         {"C:\\" + std::string(254, 'a') + "\\", "C:\\" + std::string(254, 'A')},
     };
     for (const Case& c : cases) {

@@ -28,7 +28,9 @@ void check(bool ok, const std::string& what) {
     if (!ok) ++g_failures;
 }
 
-bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool exists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 LRESULT CALLBACK test_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == WM_CLOSE) {
@@ -70,7 +72,8 @@ void check_time_conversion() {
     check(set_file_time_from_dos(f, valid), "creation time set from a valid packed time");
     check(!set_file_time_from_dos(f, invalid), "an invalid packed time is not applied");
     fclose(f);
-    HANDLE h = CreateFileA("TIME.TST", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE h =
+        CreateFileA("TIME.TST", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     FILETIME created, accessed, written;
     GetFileTime(h, &created, &accessed, &written);
     CloseHandle(h);
@@ -78,7 +81,8 @@ void check_time_conversion() {
     const ULONGLONG expected = (958559442ULL + 11644473600ULL) * 10000000ULL;
     const ULONGLONG got = ULONGLONG(created.dwHighDateTime) << 32 | created.dwLowDateTime;
     // Some systems keep no creation time and report the last write instead.
-    fprintf(g_report, "info creation time %s\n", got == expected ? "kept" : "not kept by this system");
+    fprintf(g_report, "info creation time %s\n",
+            got == expected ? "kept" : "not kept by this system");
     SYSTEMTIME st = {2000, 5, 0, 17, 10, 30, 42, 0};
     FILETIME converted;
     SystemTimeToFileTime(&st, &converted);
@@ -107,10 +111,11 @@ void check_cleanup(HWND window, const char* hold, bool expect_removed, DWORD min
     const DWORD took = GetTickCount() - start;
     const std::string work = std::string(g_work_path) + "\\W80_INST";
     fprintf(g_report, "info cleanup with %s took %lu ms\n", hold, (unsigned long)took);
-    check(exists(work) != expect_removed, std::string("work folder ") + (expect_removed ? "removed" : "kept"));
-    check(took >= min_ms && took <= max_ms,
-          "cleanup time " + std::to_string(took) + " ms within " + std::to_string(min_ms) + ".." +
-              std::to_string(max_ms));
+    check(exists(work) != expect_removed,
+          std::string("work folder ") + (expect_removed ? "removed" : "kept"));
+    check(took >= min_ms && took <= max_ms, "cleanup time " + std::to_string(took) + " ms within " +
+                                                std::to_string(min_ms) + ".." +
+                                                std::to_string(max_ms));
     ShowWindow(window, SW_SHOW);
 }
 
@@ -130,8 +135,10 @@ int main(int argc, char** argv) {
     check(strcmp(g_work_path, expected) == 0, std::string("work path ") + g_work_path);
     char cwd[MAX_PATH];
     GetCurrentDirectoryA(sizeof cwd, cwd);
-    check(std::string(cwd) == std::string(g_work_path) + "\\W80_INST", std::string("current folder ") + cwd);
-    check(exists("W_SETUP.EXE") && exists("SUB\\DEEP\\DATA.TXT"), "members written with their folders");
+    check(std::string(cwd) == std::string(g_work_path) + "\\W80_INST",
+          std::string("current folder ") + cwd);
+    check(exists("W_SETUP.EXE") && exists("SUB\\DEEP\\DATA.TXT"),
+          "members written with their folders");
     check(!exists("W_SETUP.WPK"), "archive copy deleted");
     check_time_conversion();
 

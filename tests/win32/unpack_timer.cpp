@@ -13,7 +13,8 @@ int main() {
     QueryPerformanceCounter(&start);
     prepare_and_unpack();
     QueryPerformanceCounter(&end);
-    printf("unpack_ms=%.1f ready=%ld\n", 1000.0 * double(end.QuadPart - start.QuadPart) / double(frequency.QuadPart),
+    printf("unpack_ms=%.1f ready=%ld\n",
+           1000.0 * double(end.QuadPart - start.QuadPart) / double(frequency.QuadPart),
            long(g_install_ready));
     return g_install_ready ? 0 : 1;
 }

@@ -14,25 +14,26 @@
 
 namespace {
 
-const char USAGE[] =
-    "usage: wpk COMMAND [OPTIONS] ARGUMENTS\n"
-    "\n"
-    "Packs, lists, tests and extracts setup archives (W_SETUP.WPK).\n"
-    "\n"
-    "commands:\n"
-    "  pack ARCHIVE DIR...          pack the files under each DIR\n"
-    "  list ARCHIVE                 list the members\n"
-    "  test ARCHIVE                 decode every member and report damage\n"
-    "  extract ARCHIVE [-C DIR]     write the members below DIR (default: .)\n"
-    "\n"
-    "'wpk COMMAND --help' describes each command.\n"
-    "Exit status: 0 ok, 1 damaged archive or failed member, 2 usage error.\n";
+const char USAGE[] = "usage: wpk COMMAND [OPTIONS] ARGUMENTS\n"
+                     "\n"
+                     "Packs, lists, tests and extracts setup archives (W_SETUP.WPK).\n"
+                     "\n"
+                     "commands:\n"
+                     "  pack ARCHIVE DIR...          pack the files under each DIR\n"
+                     "  list ARCHIVE                 list the members\n"
+                     "  test ARCHIVE                 decode every member and report damage\n"
+                     "  extract ARCHIVE [-C DIR]     write the members below DIR (default: .)\n"
+                     "\n"
+                     "'wpk COMMAND --help' describes each command.\n"
+                     "Exit status: 0 ok, 1 damaged archive or failed member, 2 usage error.\n";
 
 bool g_progress_shown = false;
 
 } // namespace
 
-void complain(const std::string& message) { fprintf(stderr, "wpk: %s\n", message.c_str()); }
+void complain(const std::string& message) {
+    fprintf(stderr, "wpk: %s\n", message.c_str());
+}
 
 void show_progress(size_t done, size_t total, const std::string& what) {
     if (!isatty(2)) return;

@@ -15,21 +15,20 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char HELP[] =
-    "usage: wpk pack [--flat] [--list FILE] ARCHIVE [DIR...]\n"
-    "\n"
-    "Packs every file below each DIR into ARCHIVE. A member's folder is its\n"
-    "folder relative to DIR, with backslashes (SUB\\DIR); files directly in\n"
-    "DIR have no folder. Members are stored in sorted order with their\n"
-    "modification times (UTC).\n"
-    "\n"
-    "  --flat        store every member without a folder\n"
-    "  --list FILE   also pack the files named in FILE, one relative path per\n"
-    "                line; the path's folder part becomes the member's folder\n"
-    "\n"
-    "The archive is written to a temporary file and renamed into place at the\n"
-    "end; nothing is left behind on failure. An archive holds at most 3000\n"
-    "members, folders and names of at most 255 bytes, members below 4 GiB.\n";
+const char HELP[] = "usage: wpk pack [--flat] [--list FILE] ARCHIVE [DIR...]\n"
+                    "\n"
+                    "Packs every file below each DIR into ARCHIVE. A member's folder is its\n"
+                    "folder relative to DIR, with backslashes (SUB\\DIR); files directly in\n"
+                    "DIR have no folder. Members are stored in sorted order with their\n"
+                    "modification times (UTC).\n"
+                    "\n"
+                    "  --flat        store every member without a folder\n"
+                    "  --list FILE   also pack the files named in FILE, one relative path per\n"
+                    "                line; the path's folder part becomes the member's folder\n"
+                    "\n"
+                    "The archive is written to a temporary file and renamed into place at the\n"
+                    "end; nothing is left behind on failure. An archive holds at most 3000\n"
+                    "members, folders and names of at most 255 bytes, members below 4 GiB.\n";
 
 uint32_t modification_time(const std::string& path) {
     struct stat st;
@@ -46,7 +45,8 @@ PackMember member_for(const fs::path& file, const fs::path& relative, bool flat)
     PackMember m;
     m.source = file.string();
     m.name = relative.filename().string();
-    if (!flat && relative.has_parent_path()) m.folder = backslashed(relative.parent_path().generic_string());
+    if (!flat && relative.has_parent_path())
+        m.folder = backslashed(relative.parent_path().generic_string());
     m.dos_date_time = modification_time(m.source);
     return m;
 }
@@ -64,9 +64,11 @@ bool gather_dir(const std::string& dir, bool flat, std::vector<PackMember>* memb
         complain(dir + ": " + ec.message());
         return false;
     }
-    std::sort(files.begin(), files.end(),
-              [](const fs::path& a, const fs::path& b) { return a.generic_string() < b.generic_string(); });
-    for (const fs::path& file : files) members->push_back(member_for(file, file.lexically_relative(dir), flat));
+    std::sort(files.begin(), files.end(), [](const fs::path& a, const fs::path& b) {
+        return a.generic_string() < b.generic_string();
+    });
+    for (const fs::path& file : files)
+        members->push_back(member_for(file, file.lexically_relative(dir), flat));
     return true;
 }
 
@@ -125,16 +127,19 @@ int command_pack(const std::vector<std::string>& args) {
 
     std::string error;
     PackTotals totals;
-    const bool ok = write_archive(archive, members, &error, &totals, [&](size_t i, const PackMember& m) {
-        show_progress(i + 1, members.size(), m.source);
-    });
+    const bool ok =
+        write_archive(archive, members, &error, &totals, [&](size_t i, const PackMember& m) {
+            show_progress(i + 1, members.size(), m.source);
+        });
     end_progress();
     if (!ok) {
         complain(archive + ": not written: " + error);
         return EXIT_DAMAGED;
     }
-    printf("%s: %zu members, %llu bytes packed into %llu (%.1f%%)\n", archive.c_str(), members.size(),
-           (unsigned long long)totals.original_bytes, (unsigned long long)totals.archive_bytes,
-           totals.original_bytes ? 100.0 * double(totals.archive_bytes) / double(totals.original_bytes) : 0.0);
+    printf(
+        "%s: %zu members, %llu bytes packed into %llu (%.1f%%)\n", archive.c_str(), members.size(),
+        (unsigned long long)totals.original_bytes, (unsigned long long)totals.archive_bytes,
+        totals.original_bytes ? 100.0 * double(totals.archive_bytes) / double(totals.original_bytes)
+                              : 0.0);
     return EXIT_OK;
 }

@@ -89,11 +89,16 @@ std::string member_path(const ArchiveEntry& e) {
 
 const char* fault_text(DecodeFault fault) {
     switch (fault) {
-    case DecodeFault::SIZE_CUT_SHORT: return "size cut short";
-    case DecodeFault::DATA_PAST_END: return "coded data past the end of the file";
-    case DecodeFault::WRITE_FAILED: return "cannot write the file";
-    case DecodeFault::MATCH_PAST_SIZE: return "last match past the member's size";
-    case DecodeFault::NONE: break;
+    case DecodeFault::SIZE_CUT_SHORT:
+        return "size cut short";
+    case DecodeFault::DATA_PAST_END:
+        return "coded data past the end of the file";
+    case DecodeFault::WRITE_FAILED:
+        return "cannot write the file";
+    case DecodeFault::MATCH_PAST_SIZE:
+        return "last match past the member's size";
+    case DecodeFault::NONE:
+        break;
     }
     return "ok";
 }
@@ -102,7 +107,8 @@ const char* fault_text(DecodeFault fault) {
 DecodeFault decode_member(ArchiveReader& archive, int i, FILE* out) {
     g_fatal_error_shows_box = false;
     FatalJumpScope armed;
-    if (fseek(archive.file, long(archive.member_start(i)), SEEK_SET) != 0) return DecodeFault::SIZE_CUT_SHORT;
+    if (fseek(archive.file, long(archive.member_start(i)), SEEK_SET) != 0)
+        return DecodeFault::SIZE_CUT_SHORT;
     try {
         decode_entry(archive.file, out);
     } catch (const FatalUnpackExit&) {
@@ -271,7 +277,8 @@ int command_extract(const std::vector<std::string>& args) {
         FILE* out = fopen(file.string().c_str(), "wb");
         if (!out) {
             end_progress();
-            complain(path + ": " + name + ": cannot create " + file.string() + ": " + strerror(errno));
+            complain(path + ": " + name + ": cannot create " + file.string() + ": " +
+                     strerror(errno));
             ++failed;
             continue;
         }

@@ -16,9 +16,13 @@ PosixPlatform g_posix;
 
 namespace {
 
-int drive_index(char letter) { return std::toupper(static_cast<unsigned char>(letter)) - 'A'; }
+int drive_index(char letter) {
+    return std::toupper(static_cast<unsigned char>(letter)) - 'A';
+}
 
-bool has_drive(const char* path) { return std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':'; }
+bool has_drive(const char* path) {
+    return std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':';
+}
 
 std::string slashes(const char* path) {
     std::string s(path);
@@ -111,16 +115,21 @@ uint32_t file_write(FileHandle file, const void* buffer, uint32_t size) {
 }
 
 int32_t file_seek(FileHandle file, int32_t distance, int origin) {
-    const int whence = origin == FILE_FROM_END ? SEEK_END : origin == FILE_FROM_CURRENT ? SEEK_CUR : SEEK_SET;
+    const int whence = origin == FILE_FROM_END       ? SEEK_END
+                       : origin == FILE_FROM_CURRENT ? SEEK_CUR
+                                                     : SEEK_SET;
     const off_t at = lseek(file, distance, whence);
     return at < 0 || at > INT32_MAX ? -1 : int32_t(at);
 }
 
-void file_close(FileHandle file) { close(file); }
+void file_close(FileHandle file) {
+    close(file);
+}
 
 bool file_is_same(FileHandle a, FileHandle b) {
     struct stat sa, sb;
-    return fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    return fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
 }
 
 FILE* stream_open(const char* path, const char* mode) {
@@ -194,9 +203,13 @@ bool listing_next(FolderListing listing, char* name, uint32_t size) {
     }
 }
 
-void listing_end(FolderListing listing) { closedir(static_cast<DIR*>(listing)); }
+void listing_end(FolderListing listing) {
+    closedir(static_cast<DIR*>(listing));
+}
 
-void system_get_version(WindowsVersion* version) { *version = g_posix.version; }
+void system_get_version(WindowsVersion* version) {
+    *version = g_posix.version;
+}
 
 void system_get_temp_path(char* buffer, uint32_t size) {
     if (g_posix.has_temp_path) copy_out(g_posix.temp_path, buffer, size);
@@ -236,7 +249,9 @@ int show_message_box(WindowHandle owner, const char* text, const char* caption, 
     return (style & 0x0F) == BOX_YES_NO ? ANSWER_NO : ANSWER_OK;
 }
 
-void window_hide(WindowHandle window) { g_posix.hidden.push_back(window); }
+void window_hide(WindowHandle window) {
+    g_posix.hidden.push_back(window);
+}
 
 PendingMessage take_pending_message() {
     if (g_posix.messages.empty()) return PendingMessage::NONE;
@@ -250,7 +265,9 @@ PendingMessage take_pending_message() {
 
 // ---- The shell ----
 
-uint32_t system_oem_code_page() { return g_posix.oem_code_page; }
+uint32_t system_oem_code_page() {
+    return g_posix.oem_code_page;
+}
 
 uint32_t profile_read(const char* section, const char* key, char* buffer, uint32_t size) {
     const auto it = g_posix.profile.find(std::string(section) + "/" + key);
@@ -268,9 +285,13 @@ void profile_write(const char* section, const char* key, const char* value) {
     g_posix.profile_writes.push_back(std::string(section) + "/" + key + "=" + value);
 }
 
-void session_request_logoff() { g_posix.logoff_requested = true; }
+void session_request_logoff() {
+    g_posix.logoff_requested = true;
+}
 
-ScreenSize system_screen_size() { return g_posix.screen; }
+ScreenSize system_screen_size() {
+    return g_posix.screen;
+}
 
 bool window_register_class(ProgramInstance, const char* class_name, WindowProcedure procedure,
                            const char* icon_name) {
@@ -281,15 +302,18 @@ bool window_register_class(ProgramInstance, const char* class_name, WindowProced
     return true;
 }
 
-WindowHandle window_create_popup(ProgramInstance, const char* class_name, const char*, int32_t width,
-                                 int32_t height) {
+WindowHandle window_create_popup(ProgramInstance, const char* class_name, const char*,
+                                 int32_t width, int32_t height) {
     if (g_posix.create_fails || g_posix.class_name != class_name) return nullptr;
-    g_posix.window_events.push_back("create " + std::to_string(width) + "x" + std::to_string(height));
+    g_posix.window_events.push_back("create " + std::to_string(width) + "x" +
+                                    std::to_string(height));
     if (g_posix.procedure(POSIX_WINDOW, 1 /* create */, 0, 0) == -1) return nullptr;
     return POSIX_WINDOW;
 }
 
-void window_show(WindowHandle) { g_posix.window_events.push_back("show"); }
+void window_show(WindowHandle) {
+    g_posix.window_events.push_back("show");
+}
 
 void window_update(WindowHandle window) {
     g_posix.window_events.push_back("update");
@@ -356,11 +380,17 @@ DrawingContext paint_begin(WindowHandle, PaintArea* area) {
     return reinterpret_cast<DrawingContext>(uintptr_t(1));
 }
 
-void paint_end(WindowHandle) { g_posix.drawing.push_back("end"); }
+void paint_end(WindowHandle) {
+    g_posix.drawing.push_back("end");
+}
 
-DrawingObject pen_create_null() { return new_object("pen null"); }
+DrawingObject pen_create_null() {
+    return new_object("pen null");
+}
 
-DrawingObject brush_create_solid(uint32_t color) { return new_object("brush " + hex_color(color)); }
+DrawingObject brush_create_solid(uint32_t color) {
+    return new_object("brush " + hex_color(color));
+}
 
 DrawingObject font_create(const FontDescription& f) {
     char text[160];
@@ -379,16 +409,22 @@ DrawingObject object_select(DrawingContext, DrawingObject object) {
     return new_object("previous");
 }
 
-void object_delete(DrawingObject object) { g_posix.drawing.push_back("delete " + describe(object)); }
+void object_delete(DrawingObject object) {
+    g_posix.drawing.push_back("delete " + describe(object));
+}
 
 void draw_rectangle(DrawingContext, int32_t left, int32_t top, int32_t right, int32_t bottom) {
     g_posix.drawing.push_back("rect " + std::to_string(left) + " " + std::to_string(top) + " " +
                               std::to_string(right) + " " + std::to_string(bottom));
 }
 
-void text_set_color(DrawingContext, uint32_t color) { g_posix.drawing.push_back("color " + hex_color(color)); }
+void text_set_color(DrawingContext, uint32_t color) {
+    g_posix.drawing.push_back("color " + hex_color(color));
+}
 
-void text_set_transparent(DrawingContext) { g_posix.drawing.push_back("transparent"); }
+void text_set_transparent(DrawingContext) {
+    g_posix.drawing.push_back("transparent");
+}
 
 TextExtent text_measure(DrawingContext, const char* text, int length) {
     const std::string s(text, size_t(length));

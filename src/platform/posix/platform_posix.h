@@ -70,7 +70,8 @@ struct PosixPlatform {
     WindowProcedure procedure = nullptr;
     std::string class_name;
     std::string icon_name;
-    std::vector<std::string> window_events; // "create", "show", "update", "destroy", "quit 0", "default 20"
+    std::vector<std::string>
+        window_events; // "create", "show", "update", "destroy", "quit 0", "default 20"
 
     // Painting: the area BeginPaint reports, every drawing call in order, and
     // the extent a text measures (by default 10 pixels a byte, font height).

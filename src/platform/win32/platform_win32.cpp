@@ -9,9 +9,13 @@
 
 #include "platform/platform.h"
 
-FileHandle file_open_for_reading(const char* path) { return _lopen(path, OF_READ); }
+FileHandle file_open_for_reading(const char* path) {
+    return _lopen(path, OF_READ);
+}
 
-FileHandle file_create(const char* path) { return _lcreat(path, 0); }
+FileHandle file_create(const char* path) {
+    return _lcreat(path, 0);
+}
 
 uint32_t file_read(FileHandle file, void* buffer, uint32_t size) {
     return _lread(file, buffer, size);
@@ -25,7 +29,9 @@ int32_t file_seek(FileHandle file, int32_t distance, int origin) {
     return _llseek(file, distance, origin);
 }
 
-void file_close(FileHandle file) { _lclose(file); }
+void file_close(FileHandle file) {
+    _lclose(file);
+}
 
 bool file_is_same(FileHandle a, FileHandle b) {
     // A handle-based file is a system file handle under its integer form.
@@ -37,7 +43,9 @@ bool file_is_same(FileHandle a, FileHandle b) {
            ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
 }
 
-FILE* stream_open(const char* path, const char* mode) { return fopen(path, mode); }
+FILE* stream_open(const char* path, const char* mode) {
+    return fopen(path, mode);
+}
 
 bool stream_set_creation_time(FILE* stream, const CalendarTime& utc) {
     SYSTEMTIME st;
@@ -60,13 +68,21 @@ bool folder_get_current(char* buffer, uint32_t size) {
     return n != 0 && n < size;
 }
 
-bool folder_set_current(const char* path) { return SetCurrentDirectoryA(path) != 0; }
+bool folder_set_current(const char* path) {
+    return SetCurrentDirectoryA(path) != 0;
+}
 
-bool folder_create(const char* path) { return CreateDirectoryA(path, nullptr) != 0; }
+bool folder_create(const char* path) {
+    return CreateDirectoryA(path, nullptr) != 0;
+}
 
-bool folder_remove(const char* path) { return RemoveDirectoryA(path) != 0; }
+bool folder_remove(const char* path) {
+    return RemoveDirectoryA(path) != 0;
+}
 
-bool file_delete(const char* path) { return DeleteFileA(path) != 0; }
+bool file_delete(const char* path) {
+    return DeleteFileA(path) != 0;
+}
 
 namespace {
 bool copy_name(const WIN32_FIND_DATAA& found, char* name, uint32_t size) {
@@ -95,7 +111,9 @@ bool listing_next(FolderListing listing, char* name, uint32_t size) {
     return false;
 }
 
-void listing_end(FolderListing listing) { FindClose(listing); }
+void listing_end(FolderListing listing) {
+    FindClose(listing);
+}
 
 void system_get_version(WindowsVersion* version) {
     OSVERSIONINFOA info;
@@ -129,17 +147,25 @@ bool program_get_own_path(char* buffer, uint32_t size) {
     return true;
 }
 
-uint32_t system_time_seconds() { return uint32_t(time(nullptr)); }
+uint32_t system_time_seconds() {
+    return uint32_t(time(nullptr));
+}
 
-void system_pause(uint32_t milliseconds) { Sleep(milliseconds); }
+void system_pause(uint32_t milliseconds) {
+    Sleep(milliseconds);
+}
 
-uint32_t program_start(const char* command_line) { return WinExec(command_line, SW_SHOW); }
+uint32_t program_start(const char* command_line) {
+    return WinExec(command_line, SW_SHOW);
+}
 
 int show_message_box(WindowHandle owner, const char* text, const char* caption, uint32_t style) {
     return MessageBoxA(static_cast<HWND>(owner), text, caption, style);
 }
 
-void window_hide(WindowHandle window) { ShowWindow(static_cast<HWND>(window), SW_HIDE); }
+void window_hide(WindowHandle window) {
+    ShowWindow(static_cast<HWND>(window), SW_HIDE);
+}
 
 PendingMessage take_pending_message() {
     MSG message;
@@ -150,7 +176,9 @@ PendingMessage take_pending_message() {
     return PendingMessage::HANDLED;
 }
 
-uint32_t system_oem_code_page() { return GetOEMCP(); }
+uint32_t system_oem_code_page() {
+    return GetOEMCP();
+}
 
 uint32_t profile_read(const char* section, const char* key, char* buffer, uint32_t size) {
     return GetProfileStringA(section, key, "", buffer, size);
@@ -160,7 +188,9 @@ void profile_write(const char* section, const char* key, const char* value) {
     WriteProfileStringA(section, key, value);
 }
 
-void session_request_logoff() { ExitWindowsEx(EWX_LOGOFF, 0xFFFFFFFF); }
+void session_request_logoff() {
+    ExitWindowsEx(EWX_LOGOFF, 0xFFFFFFFF);
+}
 
 ScreenSize system_screen_size() {
     return {GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
@@ -200,17 +230,25 @@ WindowHandle window_create_popup(ProgramInstance instance, const char* class_nam
                            nullptr, nullptr, static_cast<HINSTANCE>(instance), nullptr);
 }
 
-void window_show(WindowHandle window) { ShowWindow(static_cast<HWND>(window), SW_SHOW); }
+void window_show(WindowHandle window) {
+    ShowWindow(static_cast<HWND>(window), SW_SHOW);
+}
 
-void window_update(WindowHandle window) { UpdateWindow(static_cast<HWND>(window)); }
+void window_update(WindowHandle window) {
+    UpdateWindow(static_cast<HWND>(window));
+}
 
 bool window_post_message(WindowHandle window, uint32_t message) {
     return PostMessageA(static_cast<HWND>(window), message, 0, 0) != 0;
 }
 
-void window_destroy(WindowHandle window) { DestroyWindow(static_cast<HWND>(window)); }
+void window_destroy(WindowHandle window) {
+    DestroyWindow(static_cast<HWND>(window));
+}
 
-void message_post_quit(int exit_code) { PostQuitMessage(exit_code); }
+void message_post_quit(int exit_code) {
+    PostQuitMessage(exit_code);
+}
 
 intptr_t window_default_procedure(WindowHandle window, uint32_t message, uintptr_t wparam,
                                   intptr_t lparam) {
@@ -227,15 +265,22 @@ void run_message_loop() {
 
 DrawingContext paint_begin(WindowHandle window, PaintArea* area) {
     const HDC context = BeginPaint(static_cast<HWND>(window), &g_paint);
-    *area = {g_paint.rcPaint.left, g_paint.rcPaint.top, g_paint.rcPaint.right, g_paint.rcPaint.bottom};
+    *area = {g_paint.rcPaint.left, g_paint.rcPaint.top, g_paint.rcPaint.right,
+             g_paint.rcPaint.bottom};
     return context;
 }
 
-void paint_end(WindowHandle window) { EndPaint(static_cast<HWND>(window), &g_paint); }
+void paint_end(WindowHandle window) {
+    EndPaint(static_cast<HWND>(window), &g_paint);
+}
 
-DrawingObject pen_create_null() { return CreatePen(PS_NULL, 1, 0); }
+DrawingObject pen_create_null() {
+    return CreatePen(PS_NULL, 1, 0);
+}
 
-DrawingObject brush_create_solid(uint32_t color) { return CreateSolidBrush(color); }
+DrawingObject brush_create_solid(uint32_t color) {
+    return CreateSolidBrush(color);
+}
 
 DrawingObject font_create(const FontDescription& f) {
     LOGFONTA lf;
@@ -260,9 +305,12 @@ DrawingObject object_select(DrawingContext context, DrawingObject object) {
     return SelectObject(static_cast<HDC>(context), static_cast<HGDIOBJ>(object));
 }
 
-void object_delete(DrawingObject object) { DeleteObject(static_cast<HGDIOBJ>(object)); }
+void object_delete(DrawingObject object) {
+    DeleteObject(static_cast<HGDIOBJ>(object));
+}
 
-void draw_rectangle(DrawingContext context, int32_t left, int32_t top, int32_t right, int32_t bottom) {
+void draw_rectangle(DrawingContext context, int32_t left, int32_t top, int32_t right,
+                    int32_t bottom) {
     Rectangle(static_cast<HDC>(context), left, top, right, bottom);
 }
 
@@ -270,7 +318,9 @@ void text_set_color(DrawingContext context, uint32_t color) {
     SetTextColor(static_cast<HDC>(context), color);
 }
 
-void text_set_transparent(DrawingContext context) { SetBkMode(static_cast<HDC>(context), TRANSPARENT); }
+void text_set_transparent(DrawingContext context) {
+    SetBkMode(static_cast<HDC>(context), TRANSPARENT);
+}
 
 TextExtent text_measure(DrawingContext context, const char* text, int length) {
     SIZE size = {0, 0};

@@ -41,11 +41,11 @@
  * log cannot be opened: 4.
  */
 #define WIN32_LEAN_AND_MEAN
-#include <windows.h>
+#include <ctype.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <ctype.h>
+#include <windows.h>
 
 #define POLL_MS 50
 #define MAX_RULES 32
@@ -55,21 +55,21 @@
 
 struct rule {
     char caption[512];
-    int prefix;       /* caption ends with '*' */
-    int any;          /* the "*" rule */
-    int id;           /* control id to press, 0 = NONE */
-    char name[16];    /* for the log */
+    int prefix;    /* caption ends with '*' */
+    int any;       /* the "*" rule */
+    int id;        /* control id to press, 0 = NONE */
+    char name[16]; /* for the log */
     DWORD delay_ms;
 };
 
 struct box {
     HWND hwnd;
-    int state;          /* 0 seen, 1 logged (press after delay), 2 pressed, 3 never press */
+    int state; /* 0 seen, 1 logged (press after delay), 2 pressed, 3 never press */
     DWORD first_seen;
     DWORD pressed_at;
     DWORD delay_ms;
-    int id;             /* id to press */
-    int alive;          /* found in the current poll */
+    int id;    /* id to press */
+    int alive; /* found in the current poll */
 };
 
 static struct rule g_rules[MAX_RULES];
@@ -79,14 +79,16 @@ static int g_nboxes;
 static HANDLE g_log = INVALID_HANDLE_VALUE;
 static DWORD g_start;
 
-static const struct { const char *name; int id; } g_buttons[] = {
-    {"OK", IDOK}, {"CANCEL", IDCANCEL}, {"ABORT", IDABORT}, {"RETRY", IDRETRY},
-    {"IGNORE", IDIGNORE}, {"YES", IDYES}, {"NO", IDNO}, {"CLOSE", 8},
-    {"HELP", 9}, {"TRYAGAIN", 10}, {"CONTINUE", 11},
+static const struct {
+    const char* name;
+    int id;
+} g_buttons[] = {
+    {"OK", IDOK},         {"CANCEL", IDCANCEL}, {"ABORT", IDABORT}, {"RETRY", IDRETRY},
+    {"IGNORE", IDIGNORE}, {"YES", IDYES},       {"NO", IDNO},       {"CLOSE", 8},
+    {"HELP", 9},          {"TRYAGAIN", 10},     {"CONTINUE", 11},
 };
 
-static const char *button_name(int id, char *buf)
-{
+static const char* button_name(int id, char* buf) {
     size_t i;
     for (i = 0; i < sizeof g_buttons / sizeof g_buttons[0]; i++)
         if (g_buttons[i].id == id) return g_buttons[i].name;
@@ -94,8 +96,7 @@ static const char *button_name(int id, char *buf)
     return buf;
 }
 
-static int hexval(char c)
-{
+static int hexval(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -103,12 +104,11 @@ static int hexval(char c)
 }
 
 /* Copies src to dst turning \xNN into bytes. */
-static void unescape(char *dst, size_t cap, const char *src, size_t len)
-{
+static void unescape(char* dst, size_t cap, const char* src, size_t len) {
     size_t o = 0, i = 0;
     while (i < len && o + 1 < cap) {
-        if (src[i] == '\\' && i + 3 < len && src[i + 1] == 'x' &&
-            hexval(src[i + 2]) >= 0 && hexval(src[i + 3]) >= 0) {
+        if (src[i] == '\\' && i + 3 < len && src[i + 1] == 'x' && hexval(src[i + 2]) >= 0 &&
+            hexval(src[i + 3]) >= 0) {
             dst[o++] = (char)(hexval(src[i + 2]) * 16 + hexval(src[i + 3]));
             i += 4;
         } else {
@@ -118,13 +118,12 @@ static void unescape(char *dst, size_t cap, const char *src, size_t len)
     dst[o] = 0;
 }
 
-static int parse_action(struct rule *r, const char *s, size_t len)
-{
+static int parse_action(struct rule* r, const char* s, size_t len) {
     char word[32];
-    const char *at;
+    const char* at;
     size_t wl, i;
 
-    at = (const char *)memchr(s, '@', len);
+    at = (const char*)memchr(s, '@', len);
     wl = at ? (size_t)(at - s) : len;
     if (wl == 0 || wl >= sizeof word) return 0;
     for (i = 0; i < wl; i++) word[i] = (char)toupper((unsigned char)s[i]);
@@ -150,15 +149,17 @@ static int parse_action(struct rule *r, const char *s, size_t len)
     return 0;
 }
 
-static int parse_rules(const char *s)
-{
+static int parse_rules(const char* s) {
     while (*s) {
-        const char *end = strchr(s, ';');
+        const char* end = strchr(s, ';');
         const char *eq, *p;
         size_t len = end ? (size_t)(end - s) : strlen(s);
-        struct rule *r;
+        struct rule* r;
 
-        if (len == 0) { s += 1; continue; }
+        if (len == 0) {
+            s += 1;
+            continue;
+        }
         if (g_nrules >= MAX_RULES) return 0;
         eq = NULL;
         for (p = s; p < s + len; p++)
@@ -184,11 +185,10 @@ static int parse_rules(const char *s)
     return 1;
 }
 
-static const struct rule *match_rule(const char *caption)
-{
+static const struct rule* match_rule(const char* caption) {
     int i;
     for (i = 0; i < g_nrules; i++) {
-        const struct rule *r = &g_rules[i];
+        const struct rule* r = &g_rules[i];
         if (r->any) continue;
         if (r->prefix ? !strncmp(caption, r->caption, strlen(r->caption))
                       : !strcmp(caption, r->caption))
@@ -200,18 +200,22 @@ static const struct rule *match_rule(const char *caption)
 }
 
 /* Appends src to dst with CR/LF/TAB escaped. */
-static void append_escaped(char *dst, size_t cap, const char *src)
-{
+static void append_escaped(char* dst, size_t cap, const char* src) {
     size_t o = strlen(dst);
     for (; *src && o + 3 < cap; src++) {
         if (src[0] == '\r' && src[1] == '\n') {
-            dst[o++] = '\\'; dst[o++] = 'n'; src++;
+            dst[o++] = '\\';
+            dst[o++] = 'n';
+            src++;
         } else if (*src == '\n') {
-            dst[o++] = '\\'; dst[o++] = 'n';
+            dst[o++] = '\\';
+            dst[o++] = 'n';
         } else if (*src == '\r') {
-            dst[o++] = '\\'; dst[o++] = 'r';
+            dst[o++] = '\\';
+            dst[o++] = 'r';
         } else if (*src == '\t') {
-            dst[o++] = '\\'; dst[o++] = 't';
+            dst[o++] = '\\';
+            dst[o++] = 't';
         } else {
             dst[o++] = *src;
         }
@@ -219,8 +223,7 @@ static void append_escaped(char *dst, size_t cap, const char *src)
     dst[o] = 0;
 }
 
-static void log_line(const char *line)
-{
+static void log_line(const char* line) {
     DWORD done;
     WriteFile(g_log, line, (DWORD)strlen(line), &done, NULL);
     FlushFileBuffers(g_log);
@@ -229,13 +232,12 @@ static void log_line(const char *line)
 /* ---- icon recognition ------------------------------------------------- */
 
 /* Reads w x h pixels at (x, y) from dc into a top-down 32-bit buffer. */
-static DWORD *grab(HDC src, int x, int y, int w, int h)
-{
+static DWORD* grab(HDC src, int x, int y, int w, int h) {
     BITMAPINFO bi;
     HDC mem;
     HBITMAP bmp, old;
-    void *bits = NULL;
-    DWORD *copy;
+    void* bits = NULL;
+    DWORD* copy;
 
     memset(&bi, 0, sizeof bi);
     bi.bmiHeader.biSize = sizeof bi.bmiHeader;
@@ -246,11 +248,14 @@ static DWORD *grab(HDC src, int x, int y, int w, int h)
     bi.bmiHeader.biCompression = BI_RGB;
     mem = CreateCompatibleDC(src);
     bmp = CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, NULL, 0);
-    if (!bmp) { DeleteDC(mem); return NULL; }
+    if (!bmp) {
+        DeleteDC(mem);
+        return NULL;
+    }
     old = (HBITMAP)SelectObject(mem, bmp);
     BitBlt(mem, 0, 0, w, h, src, x, y, SRCCOPY);
     GdiFlush();
-    copy = (DWORD *)malloc((size_t)w * h * 4);
+    copy = (DWORD*)malloc((size_t)w * h * 4);
     if (copy) memcpy(copy, bits, (size_t)w * h * 4);
     SelectObject(mem, old);
     DeleteObject(bmp);
@@ -260,13 +265,12 @@ static DWORD *grab(HDC src, int x, int y, int w, int h)
 
 /* Draws a stock icon on a background of colour bg the way the icon static
  * draws it, and returns the pixels. */
-static DWORD *render_icon(LPCSTR which, int w, int h, DWORD bg)
-{
+static DWORD* render_icon(LPCSTR which, int w, int h, DWORD bg) {
     BITMAPINFO bi;
     HDC screen, mem;
     HBITMAP bmp, old;
-    void *bits = NULL;
-    DWORD *copy = NULL;
+    void* bits = NULL;
+    DWORD* copy = NULL;
     HICON icon = LoadIconA(NULL, which);
     int i;
 
@@ -282,12 +286,15 @@ static DWORD *render_icon(LPCSTR which, int w, int h, DWORD bg)
     mem = CreateCompatibleDC(screen);
     ReleaseDC(NULL, screen);
     bmp = CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, NULL, 0);
-    if (!bmp) { DeleteDC(mem); return NULL; }
+    if (!bmp) {
+        DeleteDC(mem);
+        return NULL;
+    }
     old = (HBITMAP)SelectObject(mem, bmp);
-    for (i = 0; i < w * h; i++) ((DWORD *)bits)[i] = bg;
+    for (i = 0; i < w * h; i++) ((DWORD*)bits)[i] = bg;
     DrawIconEx(mem, 0, 0, icon, 0, 0, 0, NULL, DI_NORMAL);
     GdiFlush();
-    copy = (DWORD *)malloc((size_t)w * h * 4);
+    copy = (DWORD*)malloc((size_t)w * h * 4);
     if (copy) memcpy(copy, bits, (size_t)w * h * 4);
     SelectObject(mem, old);
     DeleteObject(bmp);
@@ -295,16 +302,20 @@ static DWORD *render_icon(LPCSTR which, int w, int h, DWORD bg)
     return copy;
 }
 
-static const char *identify_icon_once(HWND box)
-{
-    static const struct { const char *name; LPCSTR id; } stock[] = {
-        {"information", IDI_ASTERISK}, {"question", IDI_QUESTION},
-        {"warning", IDI_EXCLAMATION}, {"error", IDI_HAND},
+static const char* identify_icon_once(HWND box) {
+    static const struct {
+        const char* name;
+        LPCSTR id;
+    } stock[] = {
+        {"information", IDI_ASTERISK},
+        {"question", IDI_QUESTION},
+        {"warning", IDI_EXCLAMATION},
+        {"error", IDI_HAND},
     };
     HWND ctl = GetDlgItem(box, ICON_CTL_ID);
     RECT rc;
     HDC screen;
-    DWORD *shot;
+    DWORD* shot;
     DWORD_PTR icon = 0;
     int w, h, i, k, best = -1;
     long best_diff = 0;
@@ -312,7 +323,8 @@ static const char *identify_icon_once(HWND box)
     if (!ctl || !IsWindowVisible(ctl)) return "none";
     /* With no icon the control stays (Wine lets it overlap the text) but
      * holds no icon handle. */
-    if (!SendMessageTimeoutA(ctl, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 1000, &icon)) return "unknown";
+    if (!SendMessageTimeoutA(ctl, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 1000, &icon))
+        return "unknown";
     if (!icon) return "none";
     if (!GetWindowRect(ctl, &rc)) return "unknown";
     w = rc.right - rc.left;
@@ -325,13 +337,16 @@ static const char *identify_icon_once(HWND box)
     for (i = 0; i < 4; i++) {
         /* The corners of all stock icons are transparent, so the top-left
          * pixel on screen is the dialog background. */
-        DWORD *ref = render_icon(stock[i].id, w, h, shot[0]);
+        DWORD* ref = render_icon(stock[i].id, w, h, shot[0]);
         long diff = 0;
         if (!ref) continue;
         for (k = 0; k < w * h; k++)
             if ((ref[k] & 0xFFFFFF) != (shot[k] & 0xFFFFFF)) diff++;
         free(ref);
-        if (best < 0 || diff < best_diff) { best = i; best_diff = diff; }
+        if (best < 0 || diff < best_diff) {
+            best = i;
+            best_diff = diff;
+        }
     }
     free(shot);
     if (best < 0 || best_diff * 10 > (long)w * h) return "unknown";
@@ -340,9 +355,8 @@ static const char *identify_icon_once(HWND box)
 
 /* The icon is read from the screen, so give a box that has not painted
  * yet up to a second. */
-static const char *identify_icon(HWND box)
-{
-    const char *name = "unknown";
+static const char* identify_icon(HWND box) {
+    const char* name = "unknown";
     int tries;
     for (tries = 0; tries < 20; tries++) {
         name = identify_icon_once(box);
@@ -354,8 +368,7 @@ static const char *identify_icon(HWND box)
 
 /* ---- boxes ------------------------------------------------------------ */
 
-static void list_buttons(HWND box, char *out, size_t cap)
-{
+static void list_buttons(HWND box, char* out, size_t cap) {
     HWND c;
     char cls[32], nb[16];
     out[0] = 0;
@@ -371,8 +384,7 @@ static void list_buttons(HWND box, char *out, size_t cap)
 
 /* The button Enter would press: the one styled BS_DEFPUSHBUTTON, else the
  * first visible button. */
-static int default_button(HWND box)
-{
+static int default_button(HWND box) {
     HWND c;
     char cls[32];
     int first = 0;
@@ -385,30 +397,27 @@ static int default_button(HWND box)
     return first ? first : IDOK;
 }
 
-static void press(HWND box, int id)
-{
+static void press(HWND box, int id) {
     HWND btn = GetDlgItem(box, id);
     /* WM_COMMAND to the dialog is what a click ends in; posting it keeps
      * this loop from blocking on the box's thread. */
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)btn);
 }
 
-static struct box *find_box(HWND h)
-{
+static struct box* find_box(HWND h) {
     int i;
     for (i = 0; i < g_nboxes; i++)
         if (g_boxes[i].hwnd == h) return &g_boxes[i];
     return NULL;
 }
 
-static void handle_new(struct box *b)
-{
+static void handle_new(struct box* b) {
     static char line[8192];
     char caption[1024], text[4096], buttons[128], nb[16], pressbuf[64];
-    const struct rule *r;
+    const struct rule* r;
     HWND owner;
     DWORD pid = 0;
-    const char *icon;
+    const char* icon;
     int id;
 
     caption[0] = text[0] = 0;
@@ -437,20 +446,19 @@ static void handle_new(struct box *b)
     strcat(line, "\t");
     append_escaped(line, sizeof line, text);
     sprintf(line + strlen(line), "\towner=%lu\ticon=%s\tbuttons=%s\tpress=%s\tpid=%lu\tt=%lu\n",
-            (unsigned long)(ULONG_PTR)owner, icon, buttons, pressbuf,
-            (unsigned long)pid, (unsigned long)(GetTickCount() - g_start));
+            (unsigned long)(ULONG_PTR)owner, icon, buttons, pressbuf, (unsigned long)pid,
+            (unsigned long)(GetTickCount() - g_start));
     log_line(line);
 
     b->id = id;
-    b->state = id ? 1 : 3; /* 3: never pressed */
+    b->state = id ? 1 : 3;          /* 3: never pressed */
     b->first_seen = GetTickCount(); /* a delay counts from here */
     b->delay_ms = r ? r->delay_ms : 0;
 }
 
-static BOOL CALLBACK enum_proc(HWND h, LPARAM lp)
-{
+static BOOL CALLBACK enum_proc(HWND h, LPARAM lp) {
     char cls[16];
-    struct box *b;
+    struct box* b;
     (void)lp;
     if (!GetClassNameA(h, cls, sizeof cls) || strcmp(cls, "#32770")) return TRUE;
     b = find_box(h);
@@ -465,8 +473,7 @@ static BOOL CALLBACK enum_proc(HWND h, LPARAM lp)
     return TRUE;
 }
 
-static void poll_once(void)
-{
+static void poll_once(void) {
     int i;
     for (i = 0; i < g_nboxes; i++) g_boxes[i].alive = 0;
     EnumWindows(enum_proc, 0);
@@ -479,10 +486,13 @@ static void poll_once(void)
         i++;
     }
     for (i = 0; i < g_nboxes; i++) {
-        struct box *b = &g_boxes[i];
+        struct box* b = &g_boxes[i];
         DWORD now = GetTickCount();
         if (b->state == 0) {
-            if (!b->first_seen) { b->first_seen = now ? now : 1; continue; }
+            if (!b->first_seen) {
+                b->first_seen = now ? now : 1;
+                continue;
+            }
             handle_new(b);
             now = GetTickCount();
         }
@@ -498,8 +508,7 @@ static void poll_once(void)
     }
 }
 
-int main(int argc, char **argv)
-{
+int main(int argc, char** argv) {
     const char *log_path, *rules, *stop = NULL;
     double timeout_s;
     DWORD limit;
@@ -516,8 +525,9 @@ int main(int argc, char **argv)
         fprintf(stderr, "boxclick: bad rules or timeout\n");
         return 3;
     }
-    g_log = CreateFileA(log_path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                        NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    g_log = CreateFileA(log_path, FILE_APPEND_DATA,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_ALWAYS,
+                        FILE_ATTRIBUTE_NORMAL, NULL);
     if (g_log == INVALID_HANDLE_VALUE) return 4;
 
     g_start = GetTickCount();

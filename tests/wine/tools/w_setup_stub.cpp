@@ -57,8 +57,7 @@ namespace {
 
 HANDLE g_record = INVALID_HANDLE_VALUE;
 
-void put(const std::string &line)
-{
+void put(const std::string& line) {
     if (g_record == INVALID_HANDLE_VALUE) return;
     std::string l = line + "\n";
     DWORD done = 0;
@@ -66,8 +65,7 @@ void put(const std::string &line)
     FlushFileBuffers(g_record);
 }
 
-std::string env(const char *name, const char *fallback)
-{
+std::string env(const char* name, const char* fallback) {
     char buf[1024];
     DWORD n = GetEnvironmentVariableA(name, buf, sizeof buf);
     if (n == 0 || n >= sizeof buf) return fallback;
@@ -75,8 +73,7 @@ std::string env(const char *name, const char *fallback)
 }
 
 // Splits a command line the way the C runtime builds argv.
-std::vector<std::string> split_args(const char *p)
-{
+std::vector<std::string> split_args(const char* p) {
     std::vector<std::string> out;
     for (;;) {
         while (*p == ' ' || *p == '\t') p++;
@@ -90,7 +87,10 @@ std::vector<std::string> split_args(const char *p)
                 if (p[n] == '"') {
                     a.append(n / 2, '\\');
                     p += n;
-                    if (n % 2) { a += '"'; continue; }
+                    if (n % 2) {
+                        a += '"';
+                        continue;
+                    }
                     quoted = !quoted;
                     continue;
                 }
@@ -98,7 +98,10 @@ std::vector<std::string> split_args(const char *p)
                 p += n - 1;
                 continue;
             }
-            if (*p == '"') { quoted = !quoted; continue; }
+            if (*p == '"') {
+                quoted = !quoted;
+                continue;
+            }
             if (!quoted && (*p == ' ' || *p == '\t')) break;
             a += *p;
         }
@@ -115,8 +118,7 @@ struct entry {
 
 const size_t kMaxEntries = 5000;
 
-void walk(const std::string &root, const std::string &rel, std::vector<entry> &out)
-{
+void walk(const std::string& root, const std::string& rel, std::vector<entry>& out) {
     if (out.size() >= kMaxEntries) return;
     std::string pattern = root;
     if (!rel.empty()) pattern += "\\" + rel;
@@ -134,7 +136,7 @@ void walk(const std::string &root, const std::string &rel, std::vector<entry> &o
         here.push_back(e);
     } while (FindNextFileA(h, &fd));
     FindClose(h);
-    for (const entry &e : here) {
+    for (const entry& e : here) {
         if (out.size() >= kMaxEntries) return;
         out.push_back(e);
         // Do not follow links: the Wine drive roots link into the host.
@@ -146,36 +148,33 @@ void walk(const std::string &root, const std::string &rel, std::vector<entry> &o
     }
 }
 
-void list_tree(const std::string &root, const char *file_key, const char *dir_key)
-{
+void list_tree(const std::string& root, const char* file_key, const char* dir_key) {
     std::vector<entry> all;
     std::string r = root;
     while (r.size() > 3 && (r.back() == '\\' || r.back() == '/')) r.pop_back();
     if (r.size() == 3 && r[2] == '\\') r.pop_back(); // "C:\" -> "C:" so "C:\*" is built
     walk(r, "", all);
     bool truncated = all.size() >= kMaxEntries;
-    std::sort(all.begin(), all.end(), [](const entry &a, const entry &b) { return a.rel < b.rel; });
-    for (const entry &e : all) {
+    std::sort(all.begin(), all.end(), [](const entry& a, const entry& b) { return a.rel < b.rel; });
+    for (const entry& e : all) {
         if (e.is_dir) continue;
         char size[32];
         snprintf(size, sizeof size, "%llu", e.size);
         put(std::string(file_key) + "=" + e.rel + "\t" + size);
     }
-    for (const entry &e : all)
+    for (const entry& e : all)
         if (e.is_dir) put(std::string(dir_key) + "=" + e.rel);
     if (truncated) put("list_truncated=1");
 }
 
-std::string lower(std::string s)
-{
+std::string lower(std::string s) {
     if (!s.empty()) CharLowerBuffA(&s[0], static_cast<DWORD>(s.size()));
     return s;
 }
 
 } // namespace
 
-int main()
-{
+int main() {
     // First of all, so that the WinExec in the bootstrapper returns now.
     bool idle = env("WSTUB_IDLE", "1") != "0";
     if (idle) {
@@ -188,11 +187,12 @@ int main()
     }
 
     std::string record = env("WSTUB_RECORD", "C:\\wstub_record.txt");
-    g_record = CreateFileA(record.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    g_record = CreateFileA(record.c_str(), GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 
     put(std::string("idle=") + (idle ? "1" : "0"));
-    const char *cmdline = GetCommandLineA();
+    const char* cmdline = GetCommandLineA();
     put(std::string("cmdline=") + cmdline);
 
     char buf[MAX_PATH * 2];
@@ -216,9 +216,10 @@ int main()
 
     HWND target = nullptr;
     if (args.size() >= 3) {
-        char *end = nullptr;
+        char* end = nullptr;
         unsigned long v = strtoul(args[2].c_str(), &end, 10);
-        if (end && *end == 0 && !args[2].empty()) target = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(v));
+        if (end && *end == 0 && !args[2].empty())
+            target = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(v));
     }
     put("target_hwnd=" + std::to_string(reinterpret_cast<ULONG_PTR>(target)));
     bool valid = target && IsWindow(target);
@@ -251,8 +252,10 @@ int main()
         std::string rest = mode.substr(5);
         size_t colon = rest.rfind(':');
         std::string name = colon == std::string::npos ? rest : rest.substr(0, colon);
-        DWORD ms = colon == std::string::npos ? 3000 : static_cast<DWORD>(atoi(rest.c_str() + colon + 1));
-        HANDLE h = CreateFileA(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD ms =
+            colon == std::string::npos ? 3000 : static_cast<DWORD>(atoi(rest.c_str() + colon + 1));
+        HANDLE h = CreateFileA(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h == INVALID_HANDLE_VALUE)
             put("hold_error=" + std::to_string(GetLastError()));
         else
