@@ -1,6 +1,7 @@
 #include "install/setup_launch.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "archive/unpack.h"
 #include "install/work_folder.h"
@@ -24,9 +25,14 @@ int32_t make_launch_token() {
 
 bool format_setup_command(char* buffer, const char* work_path, int32_t token, uint32_t window,
                           const char* own_path) {
-    const int n =
-        snprintf(buffer, COMMAND_LINE_SIZE, "%s\\%s\\%s %ld %u %s", work_path, WORK_SUBFOLDER,
-                 SETUP_PROGRAM_NAME, long(token), unsigned(window), own_path);
+    // The system takes the program from the first word of the line, trying
+    // each split at a space in turn: with a space in the work path an
+    // unquoted line could start C:\DOCUMENTS.EXE instead of our setup
+    // program. Such a path is quoted; any other line is left as it was.
+    const char* format =
+        strchr(work_path, ' ') ? "\"%s\\%s\\%s\" %ld %u %s" : "%s\\%s\\%s %ld %u %s";
+    const int n = snprintf(buffer, COMMAND_LINE_SIZE, format, work_path, WORK_SUBFOLDER,
+                           SETUP_PROGRAM_NAME, long(token), unsigned(window), own_path);
     return n > 0 && size_t(n) < COMMAND_LINE_SIZE;
 }
 

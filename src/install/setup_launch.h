@@ -19,8 +19,8 @@ int32_t launch_token_from_seed(uint32_t seed);
 int32_t make_launch_token();
 
 // Formats "<work path>\W80_INST\W_SETUP.EXE <token> <handle> <own path>" into
-// `buffer` (COMMAND_LINE_SIZE bytes). False, with nothing started, when it
-// would not fit.
+// `buffer` (COMMAND_LINE_SIZE bytes); the program's path is quoted when the
+// work path holds a space. False, with nothing started, when it would not fit.
 bool format_setup_command(char* buffer, const char* work_path, int32_t token, uint32_t window,
                           const char* own_path);
 

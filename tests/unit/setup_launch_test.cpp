@@ -43,6 +43,10 @@ TEST(SetupCommand, Format) {
     EXPECT_STREQ(buffer, "C:\\TEMP\\W80_INST\\W_SETUP.EXE 1234013 4660 E:\\DISK1\\WBOOT.EXE");
     ASSERT_TRUE(format_setup_command(buffer, "D:", 0, 0x80000010u, "\"not quoted\" path"));
     EXPECT_STREQ(buffer, "D:\\W80_INST\\W_SETUP.EXE 0 2147483664 \"not quoted\" path");
+    // A space in the work path: the program is quoted so no other split of
+    // the path can be started in its place; the own path stays as it is.
+    ASSERT_TRUE(format_setup_command(buffer, "C:\\DOCUMENTS AND SETTINGS\\TEMP", 7, 9, "A B\\WBOOT.EXE"));
+    EXPECT_STREQ(buffer, "\"C:\\DOCUMENTS AND SETTINGS\\TEMP\\W80_INST\\W_SETUP.EXE\" 7 9 A B\\WBOOT.EXE");
 }
 
 TEST(SetupCommand, NeverCutOrOverrun) {

@@ -85,6 +85,9 @@ token_ok() {
 
 wine_session_start || exit 1
 make_tree "$work/tree"
+# The same without member folders (which the cleanup leaves in place).
+mkdir -p "$work/flat-tree"
+cp "$work/tree/W_SETUP.EXE" "$work/tree/UTIL.DLL" "$work/tree/DATA/README.TXT" "$work/flat-tree/"
 
 if want good; then
   echo "== a good medium"
@@ -111,9 +114,7 @@ if want good; then
   expect '[ "$left" = "./DATA/README.TXT ./DATA/SUB/TABLE.TXT " ]' "after the close request only the member folders stay: $left"
   echo "  info good-medium run (with member folders: 10 pauses for the folder) took $MS ms"
 
-  mkdir -p "$work/flat"
-  cp "$work/tree/W_SETUP.EXE" "$work/tree/UTIL.DLL" "$work/tree/DATA/README.TXT" "$work/flat/"
-  new_prefix flat && make_medium flat "$work/flat" && run_medium flat
+  new_prefix flat && make_medium flat "$work/flat-tree" && run_medium flat
   expect '[ "$RC" = 0 ] && [ -n "$(rec flat cmdline)" ]' "a medium without folders runs"
   expect '[ ! -e "$(work_folder)" ]' "work folder removed after the close request"
   echo "  info good-medium run without folders took $MS ms"
@@ -135,6 +136,22 @@ if want ports; then
   wine_seed_ports "$work/pfx-logoff"
   run_medium logoff "Notice from Wendle : restarting window=YES;*=OK"
   expect '[ "$RC" = 0 ] && [ -z "$(rec logoff cmdline)" ] && [ ! -e "$(work_folder)" ]' "Yes: log-off asked, nothing unpacked, exit 0"
+fi
+
+if want spaces; then
+  echo "== a temporary folder with a space, and a program where its first word ends"
+  new_prefix spaces && make_medium spaces "$work/flat-tree"
+  users=$(dirname "$(wine_temp_dir "$WINEPREFIX")")
+  mkdir -p "$users/Temp Space"
+  cp "$WINE_TOOLS_DIR/w_setup_stub.exe" "$users/TEMP.EXE" # where an unquoted line would lead
+  for v in TEMP TMP; do
+    timeout 30 wine reg add 'HKCU\Environment' /v "$v" /d 'C:\users\root\Temp Space' /f </dev/null >/dev/null 2>&1
+  done
+  timeout 30 wineserver -w </dev/null >/dev/null 2>&1
+  run_medium spaces
+  expect '[[ "$(rec spaces cmdline)" == \"C:\\USERS\\ROOT\\TEMP\ SPACE\\W80_INST\\W_SETUP.EXE\"\ * ]]' "program path quoted: $(rec spaces cmdline)"
+  expect '[[ "$(rec spaces exe)" == *"W80_INST\\W_SETUP.EXE" ]]' "the setup program itself was started: $(rec spaces exe)"
+  expect '[ "$RC" = 0 ] && [ ! -e "$users/Temp Space/W80_INST" ]' "work folder cleaned"
 fi
 
 if want failures; then
