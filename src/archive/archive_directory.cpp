@@ -25,6 +25,14 @@ bool read_u32(FILE* stream, uint32_t* value) {
     return true;
 }
 
+// Reads a name of `length` bytes into its buffer. A short read leaves what
+// was read, terminated, so the buffer always holds a string.
+bool read_name(FILE* stream, char* buffer, uint8_t length) {
+    const size_t got = length ? fread(buffer, 1, length, stream) : 0;
+    buffer[got] = '\0';
+    return got == length;
+}
+
 char* new_name_buffer() {
     char* buffer = static_cast<char*>(malloc(NAME_BUFFER_SIZE));
     if (buffer) buffer[0] = '\0';
@@ -45,11 +53,8 @@ bool read_record(FILE* stream, ArchiveEntry* entry) {
     entry->name = new_name_buffer();
     ++g_entry_count;
     if (!entry->folder || !entry->name) return false;
-    if (!read_exact(stream, entry->folder, entry->folder_length)) return false;
-    entry->folder[entry->folder_length] = '\0';
-    if (!read_exact(stream, entry->name, entry->name_length)) return false;
-    entry->name[entry->name_length] = '\0';
-    return true;
+    return read_name(stream, entry->folder, entry->folder_length) &&
+           read_name(stream, entry->name, entry->name_length);
 }
 
 } // namespace

@@ -296,6 +296,8 @@ TEST_F(Unpack, MakeDirectoryPathLevelByLevel) {
         {"\\TOP\\NEXT", "TOP/NEXT", "C:\\TOP\\NEXT"},
         {"DOUBLE\\\\SLASH\\", "WORK/DOUBLE/SLASH", "C:\\WORK\\DOUBLE\\SLASH"},
         {"", "WORK", "C:\\WORK"},
+        // ".." never climbs above the root of the drive.
+        {"..\\..\\..\\UP", "UP", "C:\\UP"},
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(folder_set_current("C:\\WORK"));

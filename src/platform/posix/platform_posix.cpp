@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <thread>
+#include <vector>
 
 PosixPlatform g_posix;
 
@@ -71,20 +72,42 @@ void posix_reset(const std::string& drive_c) {
     g_posix.drive_roots[2] = drive_c;
 }
 
+// Windows takes "/" for "\\", resolves "." and ".." itself and never climbs
+// above the root of a drive ("C:\\..\\X" is "C:\\X"). The host path must do
+// the same, or a path could leave the folder that stands for the drive.
 std::string posix_host_path(const char* path) {
+    const bool rooted = path[0] == '\\' || path[0] == '/';
+    int drive;
+    std::string start; // where the path starts, in host form below the drive's root
+    const char* rest = path;
     if (has_drive(path)) {
-        const std::string root = drive_root(drive_index(path[0]));
-        if (root.empty()) return "";
-        const std::string rest = slashes(path + 2);
-        if (rest.empty()) return root;
-        return (root == "/" ? "" : root) + (rest[0] == '/' ? "" : "/") + rest;
+        drive = drive_index(path[0]);
+        rest = path + 2; // "X:NAME" starts from the root, as "X:\\NAME"
+    } else {
+        drive = current_drive(&start);
+        if (drive < 0) return rooted ? "" : slashes(path); // the host folder is on no drive
+        if (rooted) start.clear();
     }
-    if (path[0] == '\\') {
-        const std::string root = drive_root(current_drive(nullptr));
-        if (root.empty()) return "";
-        return (root == "/" ? "" : root) + slashes(path);
+    const std::string root = drive_root(drive);
+    if (root.empty()) return "";
+
+    std::vector<std::string> parts;
+    const std::string joined = start + "/" + slashes(rest);
+    for (size_t at = 0; at <= joined.size();) {
+        size_t end = joined.find('/', at);
+        if (end == std::string::npos) end = joined.size();
+        const std::string part = joined.substr(at, end - at);
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back(); // at the root, ".." is the root
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        at = end + 1;
     }
-    return slashes(path);
+    std::string host = root == "/" ? "" : root;
+    if (!host.empty() && host.back() == '/') host.pop_back();
+    for (const std::string& part : parts) host += "/" + part;
+    return host.empty() ? "/" : host;
 }
 
 FileHandle file_open_for_reading(const char* path) {
