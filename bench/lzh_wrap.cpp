@@ -34,7 +34,8 @@ const char USAGE[] =
     "\n"
     "Encodes each FILE with the setup archive's LZHUF encoder and writes the\n"
     "coded bits as -lh1- members of a level-0 .lzh archive (names as given,\n"
-    "'/' stored as '\\'). --greedy uses the greedy parse instead of the lazy one.\n"
+    "'/' stored as '\\'), with the same parse as 'wpk pack' (the smaller of the\n"
+    "greedy and the lazy one per file); --greedy uses the greedy parse alone.\n"
     "Prints the totals; 'lha -t OUT.lzh' then checks every member's CRC.\n";
 
 constexpr size_t MAX_NAME = 255 - 22; // the header size must fit in a byte
@@ -98,7 +99,7 @@ void put_u32(std::vector<uint8_t>& out, uint32_t v) {
 } // namespace
 
 int main(int argc, char** argv) {
-    ParseMode mode = ParseMode::LAZY;
+    ParseMode mode = ParseMode::SMALLEST;
     int first = 1;
     if (first < argc && (!strcmp(argv[first], "--help") || !strcmp(argv[first], "-h"))) {
         fputs(USAGE, stdout);
