@@ -2,7 +2,11 @@
 
 #include <cstring>
 
-uint16_t g_freq[NODE_COUNT + 1];
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+uint16_t g_freq[NODE_COUNT + 8];
 int16_t g_child[NODE_COUNT];
 int16_t g_parent[NODE_COUNT + SYMBOL_COUNT];
 CodeLookup g_code_lookup[1 << LOOKUP_BITS];
@@ -58,7 +62,18 @@ void make_lookup_stale() {
 // sentinel (0xFFFF) ends every run.
 inline int last_below(int from, uint16_t k) {
     if (g_freq[from + 1] >= k) return from; // the usual case: a run of one
-    int low = from + 1;                     // below k
+#if defined(__SSE2__)
+    // Eight frequencies at a time: saturating k - f is zero exactly where f >= k.
+    const __m128i key = _mm_set1_epi16(short(k));
+    const __m128i zero = _mm_setzero_si128();
+    for (int at = from + 2;; at += 8) {
+        const __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&g_freq[at]));
+        const unsigned hits =
+            unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(key, f), zero)));
+        if (hits) return at + int(__builtin_ctz(hits) / 2) - 1;
+    }
+#else
+    int low = from + 1; // below k
     int step = 2;
     int high = low + step; // at or above k once found
     while (high < NODE_COUNT && g_freq[high] < k) {
@@ -75,6 +90,7 @@ inline int last_below(int from, uint16_t k) {
             high = mid;
     }
     return low;
+#endif
 }
 
 } // namespace
@@ -96,7 +112,7 @@ void start_huff() {
         g_child[j] = int16_t(i);
         g_parent[i] = g_parent[i + 1] = int16_t(j);
     }
-    g_freq[NODE_COUNT] = 0xFFFF;
+    for (int i = NODE_COUNT; i < NODE_COUNT + 8; ++i) g_freq[i] = 0xFFFF;
     g_parent[ROOT] = 0;
     make_lookup_stale();
 }

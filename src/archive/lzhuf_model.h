@@ -16,9 +16,10 @@ constexpr uint16_t MAX_FREQ = 0x8000;            // root frequency that triggers
 constexpr int RING_FILL = RING_SIZE - MAX_MATCH; // 4036 spaces start a member
 constexpr uint8_t RING_FILL_BYTE = 0x20;
 
-// Node frequencies; entry NODE_COUNT is a 0xFFFF sentinel. Non-decreasing
+// Node frequencies; entry NODE_COUNT is a 0xFFFF sentinel (and the 7 after
+// it too, so that a scan may read eight entries at a time). Non-decreasing
 // with the index, the root holding the largest.
-extern uint16_t g_freq[NODE_COUNT + 1];
+extern uint16_t g_freq[NODE_COUNT + 8];
 // For a node: its first child (an internal node, children at value and
 // value + 1), or symbol + NODE_COUNT for a leaf.
 extern int16_t g_child[NODE_COUNT];

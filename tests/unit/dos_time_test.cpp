@@ -52,7 +52,9 @@ TEST(DosTime, FieldsAndValidity) {
         EXPECT_EQ(t.minute, c.minute);
         EXPECT_EQ(t.second, c.second);
         EXPECT_EQ(is_valid_calendar_time(t), c.valid) << std::hex << c.value;
-        if (c.valid) EXPECT_EQ(pack_dos_date_time(t), c.value);
+        if (c.valid) {
+            EXPECT_EQ(pack_dos_date_time(t), c.value);
+        }
     }
 }
 

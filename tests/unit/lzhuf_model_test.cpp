@@ -142,3 +142,115 @@ TEST(CodeLookup, StaysEqualToAFreshBuild) {
 }
 
 } // namespace
+
+namespace {
+
+// The update written the plain way: a linear search for the node to exchange
+// with, and a rebuild that re-inserts each new node one step at a time. The
+// fast update must leave the same tree after every symbol.
+struct PlainModel {
+    uint16_t freq[NODE_COUNT + 1];
+    int16_t child[NODE_COUNT];
+    int16_t parent[NODE_COUNT + SYMBOL_COUNT];
+
+    void start() {
+        for (int s = 0; s < SYMBOL_COUNT; ++s) {
+            freq[s] = 1;
+            child[s] = int16_t(s + NODE_COUNT);
+            parent[s + NODE_COUNT] = int16_t(s);
+        }
+        for (int i = 0, j = SYMBOL_COUNT; j <= ROOT; i += 2, ++j) {
+            freq[j] = uint16_t(freq[i] + freq[i + 1]);
+            child[j] = int16_t(i);
+            parent[i] = parent[i + 1] = int16_t(j);
+        }
+        freq[NODE_COUNT] = 0xFFFF;
+        parent[ROOT] = 0;
+    }
+
+    void rebuild() {
+        int j = 0;
+        for (int i = 0; i < NODE_COUNT; ++i) {
+            if (child[i] >= NODE_COUNT) {
+                freq[j] = uint16_t((freq[i] + 1) / 2);
+                child[j] = child[i];
+                ++j;
+            }
+        }
+        for (int i = 0; j < NODE_COUNT; i += 2, ++j) {
+            const uint16_t f = uint16_t(freq[i] + freq[i + 1]);
+            int k = j;
+            while (k > 0 && f < freq[k - 1]) {
+                freq[k] = freq[k - 1];
+                child[k] = child[k - 1];
+                --k;
+            }
+            freq[k] = f;
+            child[k] = int16_t(i);
+        }
+        for (int n = 0; n < NODE_COUNT; ++n) {
+            const int c = child[n];
+            parent[c] = int16_t(n);
+            if (c < NODE_COUNT) parent[c + 1] = int16_t(n);
+        }
+    }
+
+    void update(int symbol) {
+        if (freq[ROOT] == MAX_FREQ) rebuild();
+        int n = parent[symbol + NODE_COUNT];
+        do {
+            const uint16_t k = ++freq[n];
+            int l = n + 1;
+            if (k > freq[l]) {
+                while (k > freq[l + 1]) ++l;
+                freq[n] = freq[l];
+                freq[l] = k;
+                const int a = child[n];
+                parent[a] = int16_t(l);
+                if (a < NODE_COUNT) parent[a + 1] = int16_t(l);
+                const int b = child[l];
+                child[l] = int16_t(a);
+                parent[b] = int16_t(n);
+                if (b < NODE_COUNT) parent[b + 1] = int16_t(n);
+                child[n] = int16_t(b);
+                n = l;
+            }
+            n = parent[n];
+        } while (n != 0);
+    }
+};
+
+TEST(LzhufModel, UpdateMatchesThePlainAlgorithm) {
+    // Flat sources make long runs of equal frequency (the search's hard case),
+    // skewed ones deep trees; together they pass through many rebuilds.
+    struct Source {
+        const char* name;
+        int spread;
+    };
+    for (const Source& source :
+         {Source{"flat", SYMBOL_COUNT}, Source{"bytes", 256}, Source{"skewed", 12}}) {
+        static PlainModel plain;
+        plain.start();
+        start_huff();
+        uint32_t state = 12345;
+        for (int i = 0; i < 200000; ++i) {
+            state = state * 1103515245u + 12345u;
+            const uint32_t r = state >> 8;
+            // Mostly from the spread, now and then any symbol.
+            const int symbol =
+                int(r % 16 ? (r >> 4) % uint32_t(source.spread) : (r >> 4) % SYMBOL_COUNT);
+            update_model(symbol);
+            plain.update(symbol);
+            if (i % 50 == 0 || g_freq[ROOT] < 20000) {
+                ASSERT_EQ(memcmp(g_freq, plain.freq, sizeof plain.freq), 0)
+                    << source.name << " step " << i;
+                ASSERT_EQ(memcmp(g_child, plain.child, sizeof plain.child), 0)
+                    << source.name << " step " << i;
+                ASSERT_EQ(memcmp(g_parent, plain.parent, sizeof plain.parent), 0)
+                    << source.name << " step " << i;
+            }
+        }
+    }
+}
+
+} // namespace
