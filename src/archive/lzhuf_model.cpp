@@ -161,7 +161,10 @@ void update_model(int symbol) {
             const LookupRange range_n = g_lookup_range[n];
             const LookupRange range_l = g_lookup_range[l];
             const bool refresh = !g_lookup_stale && (range_n.count | range_l.count);
-            if (refresh) {
+            // Nodes at the table's last level (or below it) stand for at most
+            // one entry each, and nothing under them is in the table.
+            const bool deepest = (range_n.count | range_l.count) == 1;
+            if (refresh && !deepest) {
                 clear_code_lookup(n);
                 clear_code_lookup(l);
             }
@@ -174,7 +177,10 @@ void update_model(int symbol) {
             g_parent[b] = int16_t(n);
             if (b < NODE_COUNT) g_parent[b + 1] = int16_t(n);
             g_child[n] = int16_t(b);
-            if (refresh) {
+            if (refresh && deepest) {
+                if (range_n.count) g_code_lookup[range_n.first].next = int16_t(b);
+                if (range_l.count) g_code_lookup[range_l.first].next = int16_t(a);
+            } else if (refresh) {
                 if (range_n.count) fill_code_lookup(n, depth_of_range(range_n), range_n.first);
                 if (range_l.count) fill_code_lookup(l, depth_of_range(range_l), range_l.first);
             }
