@@ -11,6 +11,7 @@ int16_t g_child[NODE_COUNT];
 int16_t g_parent[NODE_COUNT + SYMBOL_COUNT];
 CodeLookup g_code_lookup[1 << LOOKUP_BITS];
 LookupRange g_lookup_range[NODE_COUNT];
+int16_t g_lookup_path[1 << LOOKUP_BITS][LOOKUP_BITS + 1];
 bool g_lookup_stale = true;
 
 namespace {
@@ -22,6 +23,7 @@ namespace {
 void fill_code_lookup(int node, int depth, int first) {
     const int free_bits = LOOKUP_BITS - depth;
     g_lookup_range[node] = {uint16_t(first), uint16_t(1 << free_bits)};
+    for (int i = 0; i < 1 << free_bits; ++i) g_lookup_path[first + i][depth] = int16_t(node);
     const int next = g_child[node];
     if (next >= NODE_COUNT || depth == LOOKUP_BITS) {
         const CodeLookup entry = {int16_t(next), uint8_t(depth)};
@@ -146,46 +148,76 @@ void reconst() {
     }
 }
 
+namespace {
+
+// Raises node n, whose frequency has just become k, above every node that
+// had its old frequency, by exchanging it with the highest of them. Returns
+// the node that now holds n's subtree.
+int exchange_raised(int n, uint16_t k) {
+    const int l = last_below(n + 1, k);
+    g_freq[n] = g_freq[l];
+    g_freq[l] = k;
+    // The two subtrees trade places: the lookup entries that pass through
+    // either are filled again afterwards.
+    const LookupRange range_n = g_lookup_range[n];
+    const LookupRange range_l = g_lookup_range[l];
+    const bool refresh = !g_lookup_stale && (range_n.count | range_l.count);
+    // Nodes at the table's last level (or below it) stand for at most one
+    // entry each, and nothing under them is in the table.
+    const bool deepest = (range_n.count | range_l.count) == 1;
+    if (refresh && !deepest) {
+        clear_code_lookup(n);
+        clear_code_lookup(l);
+    }
+
+    const int a = g_child[n];
+    g_parent[a] = int16_t(l);
+    if (a < NODE_COUNT) g_parent[a + 1] = int16_t(l);
+    const int b = g_child[l];
+    g_child[l] = int16_t(a);
+    g_parent[b] = int16_t(n);
+    if (b < NODE_COUNT) g_parent[b + 1] = int16_t(n);
+    g_child[n] = int16_t(b);
+    if (refresh && deepest) {
+        if (range_n.count) g_code_lookup[range_n.first].next = int16_t(b);
+        if (range_l.count) g_code_lookup[range_l.first].next = int16_t(a);
+    } else if (refresh) {
+        if (range_n.count) fill_code_lookup(n, depth_of_range(range_n), range_n.first);
+        if (range_l.count) fill_code_lookup(l, depth_of_range(range_l), range_l.first);
+    }
+    return l;
+}
+
+// Adds one to node n's frequency; returns the node that then holds n's subtree.
+inline int raise_node(int n) {
+    const uint16_t k = ++g_freq[n];
+    return k > g_freq[n + 1] ? exchange_raised(n, k) : n;
+}
+
+} // namespace
+
 void update_model(int symbol) {
     if (g_freq[ROOT] == MAX_FREQ) reconst();
-    int n = g_parent[symbol + NODE_COUNT];
-    do {
-        const uint16_t k = ++g_freq[n];
-        if (k > g_freq[n + 1]) {
-            // Exchange with the highest node that shared the old frequency.
-            const int l = last_below(n + 1, k);
-            g_freq[n] = g_freq[l];
-            g_freq[l] = k;
-            // The two subtrees trade places: the lookup entries that pass
-            // through either are filled again afterwards.
-            const LookupRange range_n = g_lookup_range[n];
-            const LookupRange range_l = g_lookup_range[l];
-            const bool refresh = !g_lookup_stale && (range_n.count | range_l.count);
-            // Nodes at the table's last level (or below it) stand for at most
-            // one entry each, and nothing under them is in the table.
-            const bool deepest = (range_n.count | range_l.count) == 1;
-            if (refresh && !deepest) {
-                clear_code_lookup(n);
-                clear_code_lookup(l);
+    // From the leaf to the root, each node raised in turn. The root is never
+    // exchanged: its sentinel neighbour is above every frequency.
+    int n = raise_node(g_parent[symbol + NODE_COUNT]);
+    while (n != ROOT) {
+        const LookupRange range = g_lookup_range[n];
+        if (range.count) {
+            // A node the table reads: its ancestors are on its patterns' path.
+            const int16_t* path = g_lookup_path[range.first];
+            int depth = depth_of_range(range);
+            for (;;) {
+                const int a = path[--depth];
+                const uint16_t k = ++g_freq[a];
+                if (k > g_freq[a + 1]) {
+                    n = exchange_raised(a, k); // the path changed: go on from there
+                    break;
+                }
+                if (depth == 0) return;
             }
-
-            const int a = g_child[n];
-            g_parent[a] = int16_t(l);
-            if (a < NODE_COUNT) g_parent[a + 1] = int16_t(l);
-            const int b = g_child[l];
-            g_child[l] = int16_t(a);
-            g_parent[b] = int16_t(n);
-            if (b < NODE_COUNT) g_parent[b + 1] = int16_t(n);
-            g_child[n] = int16_t(b);
-            if (refresh && deepest) {
-                if (range_n.count) g_code_lookup[range_n.first].next = int16_t(b);
-                if (range_l.count) g_code_lookup[range_l.first].next = int16_t(a);
-            } else if (refresh) {
-                if (range_n.count) fill_code_lookup(n, depth_of_range(range_n), range_n.first);
-                if (range_l.count) fill_code_lookup(l, depth_of_range(range_l), range_l.first);
-            }
-            n = l;
+            continue;
         }
-        n = g_parent[n];
-    } while (n != 0);
+        n = raise_node(g_parent[n]);
+    }
 }

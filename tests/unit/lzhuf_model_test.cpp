@@ -129,12 +129,18 @@ TEST(CodeLookup, StaysEqualToAFreshBuild) {
             if (i % 997 == 0) {
                 CodeLookup kept[1 << LOOKUP_BITS];
                 memcpy(kept, g_code_lookup, sizeof kept);
+                int16_t kept_path[1 << LOOKUP_BITS][LOOKUP_BITS + 1];
+                memcpy(kept_path, g_lookup_path, sizeof kept_path);
                 build_code_lookup();
                 for (int p = 0; p < 1 << LOOKUP_BITS; ++p) {
                     ASSERT_EQ(kept[p].next, g_code_lookup[p].next)
                         << "pattern " << p << " step " << i;
                     ASSERT_EQ(kept[p].bits, g_code_lookup[p].bits)
                         << "pattern " << p << " step " << i;
+                    for (int d = 0; d <= kept[p].bits; ++d) {
+                        ASSERT_EQ(kept_path[p][d], g_lookup_path[p][d])
+                            << "pattern " << p << " depth " << d << " step " << i;
+                    }
                 }
             }
         }
@@ -222,23 +228,29 @@ struct PlainModel {
 
 TEST(LzhufModel, UpdateMatchesThePlainAlgorithm) {
     // Flat sources make long runs of equal frequency (the search's hard case),
-    // skewed ones deep trees; together they pass through many rebuilds.
+    // skewed ones deep trees; together they pass through many rebuilds. With
+    // the lookup table kept (as the decoder does), the update climbs through
+    // the table's paths; without it (as the encoder does), by parent links.
     struct Source {
         const char* name;
         int spread;
+        bool table;
     };
     for (const Source& source :
-         {Source{"flat", SYMBOL_COUNT}, Source{"bytes", 256}, Source{"skewed", 12}}) {
+         {Source{"flat", SYMBOL_COUNT, false}, Source{"bytes", 256, false},
+          Source{"skewed", 12, false}, Source{"flat+table", SYMBOL_COUNT, true},
+          Source{"bytes+table", 256, true}, Source{"skewed+table", 12, true}}) {
         static PlainModel plain;
         plain.start();
         start_huff();
         uint32_t state = 12345;
-        for (int i = 0; i < 200000; ++i) {
+        for (int i = 0; i < 120000; ++i) {
             state = state * 1103515245u + 12345u;
             const uint32_t r = state >> 8;
             // Mostly from the spread, now and then any symbol.
             const int symbol =
                 int(r % 16 ? (r >> 4) % uint32_t(source.spread) : (r >> 4) % SYMBOL_COUNT);
+            if (source.table && g_lookup_stale) build_code_lookup();
             update_model(symbol);
             plain.update(symbol);
             if (i % 50 == 0 || g_freq[ROOT] < 20000) {
