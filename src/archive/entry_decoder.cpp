@@ -15,9 +15,13 @@ namespace {
 constexpr size_t INPUT_BLOCK_SIZE = 16384;
 uint8_t g_input_block[INPUT_BLOCK_SIZE];
 
+// Eight bytes as one big-endian word: one load and a byte swap.
 uint64_t load_be64(const uint8_t* p) {
-    uint64_t v = 0;
-    for (int i = 0; i < 8; ++i) v = v << 8 | p[i];
+    uint64_t v;
+    memcpy(&v, p, sizeof v);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    v = __builtin_bswap64(v);
+#endif
     return v;
 }
 
