@@ -104,7 +104,11 @@ int get_byte(BitInput& in) {
     return int(take_bits(in, 8));
 }
 
-int decode_char(BitInput& in) {
+namespace {
+
+// The bodies of decode_char and decode_position, inlined into the decode
+// loop so that the bit buffer stays in registers there.
+inline int next_symbol(BitInput& in) {
     refill(in);
     if (g_lookup_stale) build_code_lookup();
     const CodeLookup& start = g_code_lookup[in.bits >> (64 - LOOKUP_BITS)];
@@ -120,7 +124,7 @@ int decode_char(BitInput& in) {
     return n;
 }
 
-int decode_position(BitInput& in) {
+inline int next_position(BitInput& in) {
     refill(in);
     // The first 8 bits pick the prefix code; the position is its upper 6 bits
     // and the 6 plain bits that follow the code.
@@ -128,6 +132,16 @@ int decode_position(BitInput& in) {
     const uint32_t length = position_code_length[first];
     const uint32_t coded = take_bits(in, length + 6);
     return int(uint32_t(position_high_bits[first]) << 6 | (coded & 63));
+}
+
+} // namespace
+
+int decode_char(BitInput& in) {
+    return next_symbol(in);
+}
+
+int decode_position(BitInput& in) {
+    return next_position(in);
 }
 
 uint32_t decode_entry(FILE* in, FILE* out) {
@@ -147,11 +161,11 @@ uint32_t decode_entry(FILE* in, FILE* out) {
     uint32_t flushed = r;
     uint32_t produced = 0;
     while (produced < size) {
-        const int c = decode_char(bits);
+        const int c = next_symbol(bits);
         uint32_t length = 1;
         uint32_t source = 0;
         if (c >= 256) {
-            const uint32_t position = uint32_t(decode_position(bits));
+            const uint32_t position = uint32_t(next_position(bits));
             source = (r - position - 1) & (RING_SIZE - 1);
             length = uint32_t(c) - (255 - MATCH_THRESHOLD);
             if (length > size - produced) {
