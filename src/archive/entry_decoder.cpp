@@ -27,7 +27,9 @@ uint64_t load_be64(const uint8_t* p) {
 
 // Tops the buffer up to at least 57 bits one byte at a time, reading the next
 // block when needed; past the end of the file zero bytes are fed and counted.
-__attribute__((noinline)) void refill_slow(BitInput& in) {
+// Takes and returns the state by value, so that the decode loop's copy is
+// never addressed and can stay in registers.
+__attribute__((noinline)) BitInput refill_slow(BitInput in) {
     while (in.bit_count <= 56) {
         uint64_t byte = 0;
         if (in.next == in.end && in.stream) {
@@ -42,6 +44,7 @@ __attribute__((noinline)) void refill_slow(BitInput& in) {
         in.bits |= byte << (56 - in.bit_count);
         in.bit_count += 8;
     }
+    return in;
 }
 
 // Makes sure at least 57 bits are held. The fast path ORs in a whole word;
@@ -56,7 +59,7 @@ inline void refill(BitInput& in) {
         in.bit_count += take * 8;
         return;
     }
-    refill_slow(in);
+    in = refill_slow(in);
 }
 
 inline uint32_t take_bits(BitInput& in, uint32_t n) {
