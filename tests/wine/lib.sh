@@ -403,21 +403,22 @@ wine_session_start() {
     return 0
 }
 
-# wine_session_stop: stop the servers of every prefix used, then Xvfb.
+# wine_session_stop: stop the servers of every prefix used, then Xvfb. Never
+# fails, so that it is safe in an EXIT trap of a script under set -e.
 # WINE_KEEP_LOGS=1 keeps the session folder (run output, Xvfb log).
 wine_session_stop() {
     local p
-    for p in "${_WINE_PREFIXES[@]}"; do wine_server_kill "$p"; done
+    for p in "${_WINE_PREFIXES[@]}"; do wine_server_kill "$p" || true; done
     if [ -n "${WINE_SESSION_WATCHDOG_PID:-}" ]; then
-        kill "$WINE_SESSION_WATCHDOG_PID" 2>/dev/null
-        wait "$WINE_SESSION_WATCHDOG_PID" 2>/dev/null
+        kill "$WINE_SESSION_WATCHDOG_PID" 2>/dev/null || true
+        wait "$WINE_SESSION_WATCHDOG_PID" 2>/dev/null || true
     fi
     if [ -n "${WINE_SESSION_XVFB_PID:-}" ]; then
-        kill "$WINE_SESSION_XVFB_PID" 2>/dev/null
-        wait "$WINE_SESSION_XVFB_PID" 2>/dev/null
+        kill "$WINE_SESSION_XVFB_PID" 2>/dev/null || true
+        wait "$WINE_SESSION_XVFB_PID" 2>/dev/null || true
     fi
     if [ "${WINE_KEEP_LOGS:-0}" != 1 ]; then
-        [ -n "${WINE_SESSION_DIR:-}" ] && rm -rf "$WINE_SESSION_DIR"
+        if [ -n "${WINE_SESSION_DIR:-}" ]; then rm -rf "$WINE_SESSION_DIR"; fi
         rm -rf "${TMPDIR:-/tmp}/wine-logs.$$"
     fi
     unset WINE_SESSION_XVFB_PID WINE_SESSION_WATCHDOG_PID WINE_SESSION_DIR DISPLAY
