@@ -29,14 +29,13 @@
 
 namespace {
 
-const char USAGE[] =
-    "usage: lzh_wrap [--greedy] OUT.lzh FILE...\n"
-    "\n"
-    "Encodes each FILE with the setup archive's LZHUF encoder and writes the\n"
-    "coded bits as -lh1- members of a level-0 .lzh archive (names as given,\n"
-    "'/' stored as '\\'), with the same parse as 'wpk pack' (the smaller of the\n"
-    "greedy and the lazy one per file); --greedy uses the greedy parse alone.\n"
-    "Prints the totals; 'lha -t OUT.lzh' then checks every member's CRC.\n";
+const char USAGE[] = "usage: lzh_wrap [--greedy] OUT.lzh FILE...\n"
+                     "\n"
+                     "Encodes each FILE with the setup archive's LZHUF encoder and writes the\n"
+                     "coded bits as -lh1- members of a level-0 .lzh archive (names as given,\n"
+                     "'/' stored as '\\'), with the same parse as 'wpk pack' (the smaller of the\n"
+                     "greedy and the lazy one per file); --greedy uses the greedy parse alone.\n"
+                     "Prints the totals; 'lha -t OUT.lzh' then checks every member's CRC.\n";
 
 constexpr size_t MAX_NAME = 255 - 22; // the header size must fit in a byte
 

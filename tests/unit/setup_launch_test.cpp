@@ -45,8 +45,10 @@ TEST(SetupCommand, Format) {
     EXPECT_STREQ(buffer, "D:\\W80_INST\\W_SETUP.EXE 0 2147483664 \"not quoted\" path");
     // A space in the work path: the program is quoted so no other split of
     // the path can be started in its place; the own path stays as it is.
-    ASSERT_TRUE(format_setup_command(buffer, "C:\\DOCUMENTS AND SETTINGS\\TEMP", 7, 9, "A B\\WBOOT.EXE"));
-    EXPECT_STREQ(buffer, "\"C:\\DOCUMENTS AND SETTINGS\\TEMP\\W80_INST\\W_SETUP.EXE\" 7 9 A B\\WBOOT.EXE");
+    ASSERT_TRUE(
+        format_setup_command(buffer, "C:\\DOCUMENTS AND SETTINGS\\TEMP", 7, 9, "A B\\WBOOT.EXE"));
+    EXPECT_STREQ(buffer,
+                 "\"C:\\DOCUMENTS AND SETTINGS\\TEMP\\W80_INST\\W_SETUP.EXE\" 7 9 A B\\WBOOT.EXE");
 }
 
 TEST(SetupCommand, NeverCutOrOverrun) {
