@@ -11,16 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "pack/archive_writer.h"
 #include "pack/lzhuf_encoder.h"
+#include "test_data.h"
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
 
 namespace {
-
-constexpr uint32_t STAMP =
-    20u << 25 | 5u << 21 | 17u << 16 | 10u << 11 | 30u << 5 | 21u; // 2000-05-17 10:30:42
 
 fs::path g_root;
 int g_failures = 0;
@@ -37,16 +33,6 @@ Bytes text(size_t size, uint32_t seed) {
     return out;
 }
 
-Bytes noise(size_t size, uint32_t seed) {
-    Bytes out(size);
-    uint32_t s = seed * 2654435761u + 1;
-    for (uint8_t& b : out) {
-        s ^= s << 13, s ^= s >> 17, s ^= s << 5;
-        b = uint8_t(s >> 7);
-    }
-    return out;
-}
-
 Bytes repeated(const std::string& unit, size_t size) {
     Bytes out;
     while (out.size() < size) out.push_back(uint8_t(unit[out.size() % unit.size()]));
@@ -55,16 +41,6 @@ Bytes repeated(const std::string& unit, size_t size) {
 
 Bytes bytes(const std::string& s) {
     return Bytes(s.begin(), s.end());
-}
-
-PackMember member(const std::string& folder, const std::string& name, const Bytes& data,
-                  uint32_t stamp = STAMP) {
-    PackMember m;
-    m.folder = folder;
-    m.name = name;
-    m.data = data;
-    m.dos_date_time = stamp;
-    return m;
 }
 
 Bytes archive(const std::vector<PackMember>& members) {
@@ -112,7 +88,7 @@ int main(int argc, char** argv) {
     // ---- Archives ----
     const Bytes one = archive({member("", "README.TXT", text(200, 1))});
     const Bytes folders = archive(
-        {member("", "README.TXT", text(120, 2)), member("SUB\\DEEP", "A.BIN", noise(300, 3)),
+        {member("", "README.TXT", text(120, 2)), member("SUB\\DEEP", "A.BIN", random_bytes(300, 3)),
          member("SUB", "EMPTY.DAT", {}), member("SUB\\..\\UP", "B.TXT", bytes("up\r\n"))});
     const Bytes rooted = archive({member("\\ROOTED\\DIR", "R.TXT", bytes("rooted")),
                                   member("", "AFTER.TXT", bytes("after"))});
@@ -179,7 +155,7 @@ int main(int argc, char** argv) {
     put("decoder", "one_byte.bin", encode_member(reinterpret_cast<const uint8_t*>("A"), 1));
     put("decoder", "text.bin", text_stream);
     put("decoder", "pattern.bin", pattern_stream);
-    put("decoder", "noise.bin", encode_member(noise(200, 8).data(), 200));
+    put("decoder", "noise.bin", encode_member(random_bytes(200, 8).data(), 200));
     put("decoder", "spaces_greedy.bin",
         encode_member(repeated(" ", 100).data(), 100, ParseMode::GREEDY));
     Bytes match_past_size = pattern_stream; // the last match now reaches past the size
@@ -194,7 +170,7 @@ int main(int argc, char** argv) {
     put("roundtrip", "zeros.bin", Bytes(100, 0));
     put("roundtrip", "spaces.txt", repeated(" ", 150));
     put("roundtrip", "abc.txt", repeated("abc", 400));
-    put("roundtrip", "noise.bin", noise(256, 11));
+    put("roundtrip", "noise.bin", random_bytes(256, 11));
     put("roundtrip", "long_runs.bin", repeated(std::string(70, 'x') + "y", 700));
 
     return g_failures ? 1 : 0;

@@ -10,15 +10,6 @@
 
 namespace {
 
-PackMember member(const std::string& folder, const std::string& name, const Bytes& data) {
-    PackMember m;
-    m.folder = folder;
-    m.name = name;
-    m.data = data;
-    m.dos_date_time = 0x279FBF7D;
-    return m;
-}
-
 TEST(ArchiveWriter, LayoutReadsBackThroughTheReaderAndDecoder) {
     const std::vector<PackMember> members = {
         member("", "EMPTY.TXT", {}),

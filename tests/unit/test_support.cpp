@@ -46,16 +46,6 @@ Bytes decode_bytes(const Bytes& stream, std::string* fault_text) {
     return result;
 }
 
-Bytes random_bytes(size_t size, uint32_t seed) {
-    Bytes out(size);
-    uint32_t s = seed * 2654435761u + 1;
-    for (auto& b : out) {
-        s ^= s << 13, s ^= s >> 17, s ^= s << 5;
-        b = uint8_t(s >> 7);
-    }
-    return out;
-}
-
 Bytes text_bytes(size_t size, uint32_t seed) {
     static const char* const WORDS[] = {"the ",   "serial ", "port ", "setup ", "window ", "file ",
                                         "data ",  "baud ",   "line ", "of ",    "and ",    "to ",

@@ -7,9 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "pack/archive_writer.h"
-
-using Bytes = std::vector<uint8_t>;
+#include "test_data.h"
 
 Bytes bytes_of(const std::string& text);
 
@@ -21,8 +19,7 @@ Bytes contents_of(FILE* stream);
 // Decodes one member stream; `fault_text` gets the fatal text, if any.
 Bytes decode_bytes(const Bytes& stream, std::string* fault_text = nullptr);
 
-// Deterministic test data.
-Bytes random_bytes(size_t size, uint32_t seed);
+// Deterministic text (random_bytes is in test_data.h).
 Bytes text_bytes(size_t size, uint32_t seed);
 
 // A fresh empty folder under the system's temporary folder, removed with

@@ -12,16 +12,6 @@
 
 namespace {
 
-PackMember member(const std::string& folder, const std::string& name, const Bytes& data,
-                  uint32_t time = 0x279FBF7D) {
-    PackMember m;
-    m.folder = folder;
-    m.name = name;
-    m.data = data;
-    m.dos_date_time = time;
-    return m;
-}
-
 class Unpack : public ::testing::Test {
   protected:
     // The medium in C:\MEDIA, the program started from there, unpacking into
