@@ -29,13 +29,14 @@
 
 namespace {
 
-const char USAGE[] = "usage: lzh_wrap [--greedy] OUT.lzh FILE...\n"
-                     "\n"
-                     "Encodes each FILE with the setup archive's LZHUF encoder and writes the\n"
-                     "coded bits as -lh1- members of a level-0 .lzh archive (names as given,\n"
-                     "'/' stored as '\\'), with the same parse as 'wpk pack' (the smaller of the\n"
-                     "greedy and the lazy one per file); --greedy uses the greedy parse alone.\n"
-                     "Prints the totals; 'lha -t OUT.lzh' then checks every member's CRC.\n";
+const char USAGE[] =
+    "usage: lzh_wrap [--greedy | --lazy] OUT.lzh FILE...\n"
+    "\n"
+    "Encodes each FILE with the setup archive's LZHUF encoder and writes the\n"
+    "coded bits as -lh1- members of a level-0 .lzh archive (names as given,\n"
+    "'/' stored as '\\'), with the same parse as 'wpk pack' (the smaller of the\n"
+    "greedy and the lazy one per file); --greedy or --lazy uses that parse alone.\n"
+    "Prints the totals; 'lha -t OUT.lzh' then checks every member's CRC.\n";
 
 constexpr size_t MAX_NAME = 255 - 22; // the header size must fit in a byte
 
@@ -106,6 +107,9 @@ int main(int argc, char** argv) {
     }
     if (first < argc && !strcmp(argv[first], "--greedy")) {
         mode = ParseMode::GREEDY;
+        ++first;
+    } else if (first < argc && !strcmp(argv[first], "--lazy")) {
+        mode = ParseMode::LAZY;
         ++first;
     }
     if (argc - first < 2) {

@@ -46,8 +46,7 @@ fail() {
 
 for parse in lazy greedy; do
     archive=$WORK/$parse.lzh
-    flag=()
-    [[ $parse == greedy ]] && flag=(--greedy)
+    flag=(--$parse)
     (cd "$WORK/in" && "$LZH_WRAP" "${flag[@]}" "$archive" "${NAMES[@]}" >/dev/null)
 
     # lha -t: exit status 0, no complaint, and every member tested (lhasa
