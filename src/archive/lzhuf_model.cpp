@@ -196,6 +196,20 @@ inline int raise_node(int n) {
 
 } // namespace
 
+namespace {
+
+// Raises the ancestor of a table node at path[d]; returns false and sets n
+// when it had to be exchanged.
+inline bool raise_ancestor(const int16_t* path, int d, int& n) {
+    const int a = path[d];
+    const uint16_t k = ++g_freq[a];
+    if (k <= g_freq[a + 1]) return true;
+    n = exchange_raised(a, k);
+    return false;
+}
+
+} // namespace
+
 void update_model(int symbol) {
     if (g_freq[ROOT] == MAX_FREQ) reconst();
     // From the leaf to the root, each node raised in turn. The root is never
@@ -203,21 +217,40 @@ void update_model(int symbol) {
     int n = raise_node(g_parent[symbol + NODE_COUNT]);
     while (n != ROOT) {
         const LookupRange range = g_lookup_range[n];
-        if (range.count) {
-            // A node the table reads: its ancestors are on its patterns' path.
-            const int16_t* path = g_lookup_path[range.first];
-            int depth = depth_of_range(range);
-            for (;;) {
-                const int a = path[--depth];
-                const uint16_t k = ++g_freq[a];
-                if (k > g_freq[a + 1]) {
-                    n = exchange_raised(a, k); // the path changed: go on from there
-                    break;
-                }
-                if (depth == 0) return;
-            }
+        if (range.count == 0) {
+            n = raise_node(g_parent[n]);
             continue;
         }
-        n = raise_node(g_parent[n]);
+        // A node the table reads: its ancestors are on its patterns' path.
+        // One step per depth, so that each has a branch of its own.
+        const int16_t* path = g_lookup_path[range.first];
+        switch (depth_of_range(range)) {
+        case 8:
+            if (!raise_ancestor(path, 7, n)) continue;
+            [[fallthrough]];
+        case 7:
+            if (!raise_ancestor(path, 6, n)) continue;
+            [[fallthrough]];
+        case 6:
+            if (!raise_ancestor(path, 5, n)) continue;
+            [[fallthrough]];
+        case 5:
+            if (!raise_ancestor(path, 4, n)) continue;
+            [[fallthrough]];
+        case 4:
+            if (!raise_ancestor(path, 3, n)) continue;
+            [[fallthrough]];
+        case 3:
+            if (!raise_ancestor(path, 2, n)) continue;
+            [[fallthrough]];
+        case 2:
+            if (!raise_ancestor(path, 1, n)) continue;
+            [[fallthrough]];
+        case 1:
+            ++g_freq[path[0]]; // the root
+            [[fallthrough]];
+        default:
+            return;
+        }
     }
 }
