@@ -69,12 +69,64 @@ inline uint32_t take_bits(BitInput& in, uint32_t n) {
     return v;
 }
 
-// Writes the ring bytes [from, to) to the member file.
-void write_ring(FILE* out, uint32_t from, uint32_t to) {
+// The decoder works in a straight window rather than in the ring itself:
+// byte L of the window stands for ring position L % RING_SIZE, the RING_SIZE
+// bytes before the write position are the ring's content, and a match is a
+// plain backward copy that never wraps. Decoded bytes are written from the
+// window in runs; when the write position passes WINDOW_FLUSH_AT the run is
+// written and the last RING_SIZE bytes move back to the start. The slack
+// after it takes a whole match plus the word a copy may write past its end.
+constexpr uint32_t WINDOW_FLUSH_AT = 5 * RING_SIZE;
+constexpr uint32_t WINDOW_SLACK = 2 * MAX_MATCH + 8;
+uint8_t g_window[WINDOW_FLUSH_AT + WINDOW_SLACK];
+
+// Writes the window bytes [from, to) to the member file.
+void write_window(FILE* out, uint32_t from, uint32_t to) {
     const size_t n = to - from;
-    if (out && n && fwrite(&g_ring[from], 1, n, out) != n) {
+    if (out && n && fwrite(&g_window[from], 1, n, out) != n) {
         g_decode_fault = DecodeFault::WRITE_FAILED;
         fatal_error(TEXT_CANT_WRITE);
+    }
+}
+
+// Lays the ring out in the window and returns the write position: the ring
+// position r is at RING_SIZE + r, the older positions before it.
+uint32_t ring_to_window(uint32_t r) {
+    memcpy(&g_window[r], &g_ring[r], RING_SIZE - r);
+    memcpy(&g_window[RING_SIZE], g_ring, r);
+    return RING_SIZE + r;
+}
+
+// Puts the window's last RING_SIZE bytes back into the ring.
+void window_to_ring(uint32_t w) {
+    const uint32_t r = w % RING_SIZE;
+    memcpy(&g_ring[r], &g_window[w - RING_SIZE], RING_SIZE - r);
+    memcpy(g_ring, &g_window[w - r], r);
+}
+
+// Writes the run [flushed, w) and moves the last RING_SIZE bytes back to the
+// start, keeping each byte's ring position. Returns the new write position.
+uint32_t flush_window(FILE* out, uint32_t flushed, uint32_t w) {
+    write_window(out, flushed, w);
+    const uint32_t moved = RING_SIZE + w % RING_SIZE;
+    memcpy(&g_window[moved - RING_SIZE], &g_window[w - RING_SIZE], RING_SIZE);
+    return moved;
+}
+
+// Copies a match of `length` bytes from `distance` bytes back to `to`. A
+// match that reaches into the bytes it is writing repeats them, so close
+// sources go a byte at a time; farther ones a word at a time, which may write
+// up to 7 bytes past the end (into the slack, never read before rewritten).
+inline void copy_match(uint8_t* to, uint32_t distance, uint32_t length) {
+    const uint8_t* from = to - distance;
+    if (distance < 8) {
+        for (uint32_t i = 0; i < length; ++i) to[i] = from[i];
+        return;
+    }
+    for (uint32_t i = 0; i < length; i += 8) {
+        uint64_t word;
+        memcpy(&word, from + i, sizeof word);
+        memcpy(to + i, &word, sizeof word);
     }
 }
 
@@ -158,18 +210,17 @@ uint32_t decode_entry(FILE* in, FILE* out) {
     start_huff();
     memset(g_ring, RING_FILL_BYTE, RING_FILL);
 
-    // Decoded bytes go into the ring and are written from it in runs: the run
-    // [flushed, r) is written whenever r wraps and at the end.
-    uint32_t r = RING_FILL;
-    uint32_t flushed = r;
+    // Decoded bytes go into the window at w; the run [flushed, w) is written
+    // whenever the window fills and at the end.
+    uint32_t w = ring_to_window(RING_FILL);
+    uint32_t flushed = w;
     uint32_t produced = 0;
     while (produced < size) {
         const int c = next_symbol(bits);
         uint32_t length = 1;
-        uint32_t source = 0;
+        uint32_t distance = 0;
         if (c >= 256) {
-            const uint32_t position = uint32_t(next_position(bits));
-            source = (r - position - 1) & (RING_SIZE - 1);
+            distance = uint32_t(next_position(bits)) + 1;
             length = uint32_t(c) - (255 - MATCH_THRESHOLD);
             if (length > size - produced) {
                 length = size - produced;
@@ -178,30 +229,20 @@ uint32_t decode_entry(FILE* in, FILE* out) {
         }
         if (input_overrun(bits)) {
             // Keep what was decoded before the data ran out, then stop.
-            g_decode_fault = DecodeFault::DATA_PAST_END;
-            write_ring(out, flushed, r);
+            window_to_ring(w);
+            write_window(out, flushed, w);
             g_decode_fault = DecodeFault::DATA_PAST_END;
             fatal_error(TEXT_FILE_ERROR);
         }
         produced += length;
-        if (c < 256) {
-            g_ring[r++] = uint8_t(c);
-            if (r == RING_SIZE) {
-                write_ring(out, flushed, r);
-                r = flushed = 0;
-            }
-            continue;
-        }
-        // Byte by byte: a match may overlap the bytes it is writing.
-        for (; length; --length) {
-            g_ring[r++] = g_ring[source];
-            source = (source + 1) & (RING_SIZE - 1);
-            if (r == RING_SIZE) {
-                write_ring(out, flushed, r);
-                r = flushed = 0;
-            }
-        }
+        if (c < 256)
+            g_window[w] = uint8_t(c);
+        else
+            copy_match(&g_window[w], distance, length);
+        w += length;
+        if (w >= WINDOW_FLUSH_AT) flushed = w = flush_window(out, flushed, w);
     }
-    write_ring(out, flushed, r);
+    window_to_ring(w);
+    write_window(out, flushed, w);
     return size;
 }

@@ -1,5 +1,6 @@
 #include "archive/lzhuf_model.h"
 
+#include <algorithm>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -11,7 +12,7 @@ int16_t g_child[NODE_COUNT];
 int16_t g_parent[NODE_COUNT + SYMBOL_COUNT];
 CodeLookup g_code_lookup[1 << LOOKUP_BITS];
 LookupRange g_lookup_range[NODE_COUNT];
-int16_t g_lookup_path[1 << LOOKUP_BITS][LOOKUP_BITS + 1];
+int16_t g_lookup_path[LOOKUP_BITS + 1][1 << LOOKUP_BITS];
 bool g_lookup_stale = true;
 
 namespace {
@@ -23,11 +24,11 @@ namespace {
 void fill_code_lookup(int node, int depth, int first) {
     const int free_bits = LOOKUP_BITS - depth;
     g_lookup_range[node] = {uint16_t(first), uint16_t(1 << free_bits)};
-    for (int i = 0; i < 1 << free_bits; ++i) g_lookup_path[first + i][depth] = int16_t(node);
+    std::fill_n(&g_lookup_path[depth][first], 1 << free_bits, int16_t(node));
     const int next = g_child[node];
     if (next >= NODE_COUNT || depth == LOOKUP_BITS) {
         const CodeLookup entry = {int16_t(next), uint8_t(depth)};
-        for (int i = 0; i < 1 << free_bits; ++i) g_code_lookup[first + i] = entry;
+        std::fill_n(&g_code_lookup[first], 1 << free_bits, entry);
         return;
     }
     fill_code_lookup(next, depth + 1, first);
@@ -161,7 +162,7 @@ int exchange_raised(int n, uint16_t k) {
     // either are filled again afterwards.
     const LookupRange range_n = g_lookup_range[n];
     const LookupRange range_l = g_lookup_range[l];
-    const bool refresh = !g_lookup_stale && (range_n.count | range_l.count);
+    const bool refresh = (range_n.count | range_l.count) != 0; // none while stale
     // Nodes at the table's last level (or below it) stand for at most one
     // entry each, and nothing under them is in the table.
     const bool deepest = (range_n.count | range_l.count) == 1;
@@ -198,10 +199,10 @@ inline int raise_node(int n) {
 
 namespace {
 
-// Raises the ancestor of a table node at path[d]; returns false and sets n
-// when it had to be exchanged.
-inline bool raise_ancestor(const int16_t* path, int d, int& n) {
-    const int a = path[d];
+// Raises the node that the patterns from `first` pass at depth d; returns
+// false and sets n when it had to be exchanged.
+inline bool raise_ancestor(int first, int d, int& n) {
+    const int a = g_lookup_path[d][first];
     const uint16_t k = ++g_freq[a];
     if (k <= g_freq[a + 1]) return true;
     n = exchange_raised(a, k);
@@ -223,31 +224,31 @@ void update_model(int symbol) {
         }
         // A node the table reads: its ancestors are on its patterns' path.
         // One step per depth, so that each has a branch of its own.
-        const int16_t* path = g_lookup_path[range.first];
+        const int first = range.first;
         switch (depth_of_range(range)) {
         case 8:
-            if (!raise_ancestor(path, 7, n)) continue;
+            if (!raise_ancestor(first, 7, n)) continue;
             [[fallthrough]];
         case 7:
-            if (!raise_ancestor(path, 6, n)) continue;
+            if (!raise_ancestor(first, 6, n)) continue;
             [[fallthrough]];
         case 6:
-            if (!raise_ancestor(path, 5, n)) continue;
+            if (!raise_ancestor(first, 5, n)) continue;
             [[fallthrough]];
         case 5:
-            if (!raise_ancestor(path, 4, n)) continue;
+            if (!raise_ancestor(first, 4, n)) continue;
             [[fallthrough]];
         case 4:
-            if (!raise_ancestor(path, 3, n)) continue;
+            if (!raise_ancestor(first, 3, n)) continue;
             [[fallthrough]];
         case 3:
-            if (!raise_ancestor(path, 2, n)) continue;
+            if (!raise_ancestor(first, 2, n)) continue;
             [[fallthrough]];
         case 2:
-            if (!raise_ancestor(path, 1, n)) continue;
+            if (!raise_ancestor(first, 1, n)) continue;
             [[fallthrough]];
         case 1:
-            ++g_freq[path[0]]; // the root
+            ++g_freq[ROOT];
             [[fallthrough]];
         default:
             return;

@@ -46,11 +46,12 @@ struct LookupRange {
     uint16_t count; // 0: the node is not read by the table
 };
 extern LookupRange g_lookup_range[NODE_COUNT];
-// For every pattern, the nodes its walk passes at depths 0 (the root) to
-// LOOKUP_BITS. An update climbs from a node the table reads through these
-// instead of a chain of parent loads, which lets the increments on the way
-// to the root run side by side.
-extern int16_t g_lookup_path[1 << LOOKUP_BITS][LOOKUP_BITS + 1];
+// For every depth 0 (the root) to LOOKUP_BITS and every pattern, the node
+// the pattern's walk passes at that depth. An update climbs from a node the
+// table reads through these instead of a chain of parent loads, which lets
+// the increments on the way to the root run side by side. Kept by depth, so
+// that the patterns sharing a node are one run.
+extern int16_t g_lookup_path[LOOKUP_BITS + 1][1 << LOOKUP_BITS];
 extern bool g_lookup_stale;
 
 // Builds the whole lookup table from the present tree.

@@ -129,7 +129,7 @@ TEST(CodeLookup, StaysEqualToAFreshBuild) {
             if (i % 997 == 0) {
                 CodeLookup kept[1 << LOOKUP_BITS];
                 memcpy(kept, g_code_lookup, sizeof kept);
-                int16_t kept_path[1 << LOOKUP_BITS][LOOKUP_BITS + 1];
+                int16_t kept_path[LOOKUP_BITS + 1][1 << LOOKUP_BITS];
                 memcpy(kept_path, g_lookup_path, sizeof kept_path);
                 build_code_lookup();
                 for (int p = 0; p < 1 << LOOKUP_BITS; ++p) {
@@ -138,7 +138,7 @@ TEST(CodeLookup, StaysEqualToAFreshBuild) {
                     ASSERT_EQ(kept[p].bits, g_code_lookup[p].bits)
                         << "pattern " << p << " step " << i;
                     for (int d = 0; d <= kept[p].bits; ++d) {
-                        ASSERT_EQ(kept_path[p][d], g_lookup_path[p][d])
+                        ASSERT_EQ(kept_path[d][p], g_lookup_path[d][p])
                             << "pattern " << p << " depth " << d << " step " << i;
                     }
                 }
