@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "archive/entry_decoder.h"
 #include "archive/fatal_error.h"
 #include "pack/lzhuf_encoder.h"
@@ -112,17 +114,26 @@ TEST(EntryDecoder, UnwritableOutputIsDiskError) {
 
 TEST(EntryDecoder, RingTailCarriesOverBetweenMembers) {
     // Fill the whole ring with a member, then check the tail is what the
-    // next member would see if it reached for it.
-    const Bytes first = random_bytes(RING_SIZE * 2, 9);
-    decode_bytes(encode_member(first.data(), first.size()));
-    // After 8192 bytes from r = 4036 the ring holds the last 4096 bytes,
-    // rotated: position (4036 + i) % 4096 holds byte i of the last window.
-    for (int p = RING_FILL; p < RING_SIZE; ++p)
-        EXPECT_EQ(g_ring[p], first[first.size() - RING_SIZE + (p - RING_FILL)]);
-    const Bytes second = text_bytes(100, 1);
-    decode_bytes(encode_member(second.data(), second.size()));
-    for (int p = RING_FILL + 100; p < RING_SIZE; ++p)
-        EXPECT_EQ(g_ring[p], first[first.size() - RING_SIZE + (p - RING_FILL)]);
+    // next member would see if it reached for it. Members of every size class:
+    // shorter than the ring, and longer than it by an odd amount, once and
+    // many times over.
+    for (size_t size : {size_t(RING_SIZE * 2), size_t(RING_SIZE * 2 + 1234), size_t(100003)}) {
+        const Bytes first = random_bytes(size, 9);
+        decode_bytes(encode_member(first.data(), first.size()));
+        // Byte i of the member went to ring position (4036 + i) % 4096.
+        Bytes expected(RING_SIZE);
+        for (size_t i = size - RING_SIZE; i < size; ++i)
+            expected[(RING_FILL + i) % RING_SIZE] = first[i];
+        for (int p = 0; p < RING_SIZE; ++p) ASSERT_EQ(g_ring[p], expected[p]) << size << " " << p;
+        // The next member starts from spaces and the carried-over tail; its
+        // 100 bytes wrap round to the start of the ring.
+        const Bytes second = text_bytes(100, 1);
+        decode_bytes(encode_member(second.data(), second.size()));
+        memset(expected.data(), RING_FILL_BYTE, RING_FILL);
+        for (size_t i = 0; i < second.size(); ++i)
+            expected[(RING_FILL + i) % RING_SIZE] = second[i];
+        for (int p = 0; p < RING_SIZE; ++p) ASSERT_EQ(g_ring[p], expected[p]) << size << " " << p;
+    }
 }
 
 TEST(BitInput, BitsAndBytesInOrderThenZeros) {

@@ -39,6 +39,12 @@ TEST(LzhufEncoder, RoundTripsVariedData) {
         {"4096-byte period", repeat(as_text(random_bytes(4096, 3)), 20000)},
         {"4097-byte period", repeat(as_text(random_bytes(4097, 4)), 20000)},
         {"256-byte period", repeat(as_text(random_bytes(256, 5)), 70000)},
+        // Matches that reach into the bytes they write, at distances either
+        // side of a machine word, over many window lengths.
+        {"3-byte period", repeat("abc", 70000)},
+        {"7-byte period", repeat(as_text(random_bytes(7, 7)), 70000)},
+        {"8-byte period", repeat(as_text(random_bytes(8, 8)), 70000)},
+        {"9-byte period", repeat(as_text(random_bytes(9, 9)), 70000)},
     };
     for (const Case& c : cases) {
         for (ParseMode mode : {ParseMode::GREEDY, ParseMode::LAZY}) {
