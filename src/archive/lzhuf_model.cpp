@@ -151,6 +151,58 @@ void reconst() {
 
 namespace {
 
+// Nodes n and l trade their subtrees: each takes the other's children.
+inline void swap_subtrees(int n, int l) {
+    const int a = g_child[n];
+    const int b = g_child[l];
+    g_child[n] = int16_t(b);
+    g_child[l] = int16_t(a);
+    g_parent[a] = int16_t(l);
+    if (a < NODE_COUNT) g_parent[a + 1] = int16_t(l);
+    g_parent[b] = int16_t(n);
+    if (b < NODE_COUNT) g_parent[b + 1] = int16_t(n);
+}
+
+// Moves the table's record of the nodes below `node` (which lies within the
+// table) by `shift` patterns.
+void shift_code_lookup(int node, int shift) {
+    const int next = g_child[node];
+    if (next >= NODE_COUNT || g_lookup_range[node].count == 1) return;
+    for (int child = next; child <= next + 1; ++child) {
+        g_lookup_range[child].first = uint16_t(g_lookup_range[child].first + shift);
+        shift_code_lookup(child, shift);
+    }
+}
+
+// The exchange of two subtrees of which one at least reaches into the table
+// above its last level. Kept apart from the common exchanges, which need
+// none of this.
+__attribute__((noinline)) void swap_subtrees_in_table(int n, LookupRange range_n, int l,
+                                                      LookupRange range_l) {
+    if (range_n.count != range_l.count) {
+        // At different depths: the entries that pass through either are
+        // forgotten and filled again.
+        clear_code_lookup(n);
+        clear_code_lookup(l);
+        swap_subtrees(n, l);
+        if (range_n.count) fill_code_lookup(n, depth_of_range(range_n), range_n.first);
+        if (range_l.count) fill_code_lookup(l, depth_of_range(range_l), range_l.first);
+        return;
+    }
+    // At the same depth the two subtrees' walks read alike from either
+    // place: their patterns trade entries and path levels below that depth,
+    // and the nodes below keep their depths and move by the distance.
+    swap_subtrees(n, l);
+    const int count = range_n.count;
+    std::swap_ranges(&g_code_lookup[range_n.first], &g_code_lookup[range_n.first + count],
+                     &g_code_lookup[range_l.first]);
+    for (int d = depth_of_range(range_n) + 1; d <= LOOKUP_BITS; ++d)
+        std::swap_ranges(&g_lookup_path[d][range_n.first], &g_lookup_path[d][range_n.first + count],
+                         &g_lookup_path[d][range_l.first]);
+    shift_code_lookup(n, range_n.first - range_l.first);
+    shift_code_lookup(l, range_l.first - range_n.first);
+}
+
 // Raises node n, whose frequency has just become k, above every node that
 // had its old frequency, by exchanging it with the highest of them. Returns
 // the node that now holds n's subtree.
@@ -158,34 +210,18 @@ int exchange_raised(int n, uint16_t k) {
     const int l = last_below(n + 1, k);
     g_freq[n] = g_freq[l];
     g_freq[l] = k;
-    // The two subtrees trade places: the lookup entries that pass through
-    // either are filled again afterwards.
+    // Nodes at the table's last level (or below it) stand for at most one
+    // entry each, and nothing under them is in the table; no node is in a
+    // stale table.
     const LookupRange range_n = g_lookup_range[n];
     const LookupRange range_l = g_lookup_range[l];
-    const bool refresh = (range_n.count | range_l.count) != 0; // none while stale
-    // Nodes at the table's last level (or below it) stand for at most one
-    // entry each, and nothing under them is in the table.
-    const bool deepest = (range_n.count | range_l.count) == 1;
-    if (refresh && !deepest) {
-        clear_code_lookup(n);
-        clear_code_lookup(l);
+    if ((range_n.count | range_l.count) > 1) {
+        swap_subtrees_in_table(n, range_n, l, range_l);
+        return l;
     }
-
-    const int a = g_child[n];
-    g_parent[a] = int16_t(l);
-    if (a < NODE_COUNT) g_parent[a + 1] = int16_t(l);
-    const int b = g_child[l];
-    g_child[l] = int16_t(a);
-    g_parent[b] = int16_t(n);
-    if (b < NODE_COUNT) g_parent[b + 1] = int16_t(n);
-    g_child[n] = int16_t(b);
-    if (refresh && deepest) {
-        if (range_n.count) g_code_lookup[range_n.first].next = int16_t(b);
-        if (range_l.count) g_code_lookup[range_l.first].next = int16_t(a);
-    } else if (refresh) {
-        if (range_n.count) fill_code_lookup(n, depth_of_range(range_n), range_n.first);
-        if (range_l.count) fill_code_lookup(l, depth_of_range(range_l), range_l.first);
-    }
+    swap_subtrees(n, l);
+    if (range_n.count) g_code_lookup[range_n.first].next = g_child[n];
+    if (range_l.count) g_code_lookup[range_l.first].next = g_child[l];
     return l;
 }
 

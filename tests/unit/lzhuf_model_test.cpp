@@ -131,7 +131,17 @@ TEST(CodeLookup, StaysEqualToAFreshBuild) {
                 memcpy(kept, g_code_lookup, sizeof kept);
                 int16_t kept_path[LOOKUP_BITS + 1][1 << LOOKUP_BITS];
                 memcpy(kept_path, g_lookup_path, sizeof kept_path);
+                LookupRange kept_range[NODE_COUNT];
+                memcpy(kept_range, g_lookup_range, sizeof kept_range);
                 build_code_lookup();
+                for (int node = 0; node < NODE_COUNT; ++node) {
+                    ASSERT_EQ(kept_range[node].count, g_lookup_range[node].count)
+                        << "node " << node << " step " << i;
+                    if (kept_range[node].count) {
+                        ASSERT_EQ(kept_range[node].first, g_lookup_range[node].first)
+                            << "node " << node << " step " << i;
+                    }
+                }
                 for (int p = 0; p < 1 << LOOKUP_BITS; ++p) {
                     ASSERT_EQ(kept[p].next, g_code_lookup[p].next)
                         << "pattern " << p << " step " << i;
