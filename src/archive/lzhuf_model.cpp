@@ -131,12 +131,11 @@ void reconst() {
             ++j;
         }
     }
-    // Join the two lowest, placing each new node above all of equal frequency.
+    // Join the two lowest, placing each new node above all of equal frequency
+    // (the nodes so far are in order, so a binary search finds the place).
     for (int i = 0; j < NODE_COUNT; i += 2, ++j) {
         const uint16_t f = uint16_t(g_freq[i] + g_freq[i + 1]);
-        int k = j - 1;
-        while (f < g_freq[k]) --k;
-        ++k;
+        const int k = int(std::upper_bound(&g_freq[i + 2], &g_freq[j], f) - g_freq);
         memmove(&g_freq[k + 1], &g_freq[k], size_t(j - k) * sizeof g_freq[0]);
         memmove(&g_child[k + 1], &g_child[k], size_t(j - k) * sizeof g_child[0]);
         g_freq[k] = f;
