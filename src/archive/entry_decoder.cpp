@@ -227,7 +227,7 @@ uint32_t decode_entry(FILE* in, FILE* out) {
                 g_decode_fault = DecodeFault::MATCH_PAST_SIZE;
             }
         }
-        if (input_overrun(bits)) {
+        if (__builtin_expect(input_overrun(bits), 0)) {
             // Keep what was decoded before the data ran out, then stop.
             window_to_ring(w);
             write_window(out, flushed, w);
@@ -240,7 +240,7 @@ uint32_t decode_entry(FILE* in, FILE* out) {
         else
             copy_match(&g_window[w], distance, length);
         w += length;
-        if (w >= WINDOW_FLUSH_AT) flushed = w = flush_window(out, flushed, w);
+        if (__builtin_expect(w >= WINDOW_FLUSH_AT, 0)) flushed = w = flush_window(out, flushed, w);
     }
     window_to_ring(w);
     write_window(out, flushed, w);

@@ -239,7 +239,7 @@ namespace {
 inline bool raise_ancestor(int first, int d, int& n) {
     const int a = g_lookup_path[d][first];
     const uint16_t k = ++g_freq[a];
-    if (k <= g_freq[a + 1]) return true;
+    if (__builtin_expect(k <= g_freq[a + 1], 1)) return true;
     n = exchange_raised(a, k);
     return false;
 }
