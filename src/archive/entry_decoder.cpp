@@ -170,13 +170,14 @@ inline int next_symbol(BitInput& in) {
     in.bits <<= start.bits;
     in.bit_count -= start.bits;
     int n = start.next;
+    int leaf = start.node;
     while (n < NODE_COUNT) {
         if (in.bit_count == 0) refill(in);
-        n = g_child[n + int(take_bits(in, 1))];
+        leaf = n + int(take_bits(in, 1));
+        n = g_child[leaf];
     }
-    n -= NODE_COUNT;
-    update_model(n);
-    return n;
+    update_leaf(leaf);
+    return n - NODE_COUNT;
 }
 
 inline int next_position(BitInput& in) {

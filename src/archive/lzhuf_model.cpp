@@ -27,7 +27,7 @@ void fill_code_lookup(int node, int depth, int first) {
     std::fill_n(&g_lookup_path[depth][first], 1 << free_bits, int16_t(node));
     const int next = g_child[node];
     if (next >= NODE_COUNT || depth == LOOKUP_BITS) {
-        const CodeLookup entry = {int16_t(next), uint8_t(depth)};
+        const CodeLookup entry = {int16_t(next), int16_t(node), uint8_t(depth)};
         std::fill_n(&g_code_lookup[first], 1 << free_bits, entry);
         return;
     }
@@ -198,6 +198,11 @@ __attribute__((noinline)) void swap_subtrees_in_table(int n, LookupRange range_n
     for (int d = depth_of_range(range_n) + 1; d <= LOOKUP_BITS; ++d)
         std::swap_ranges(&g_lookup_path[d][range_n.first], &g_lookup_path[d][range_n.first + count],
                          &g_lookup_path[d][range_l.first]);
+    // A walk that ends at n or l itself ends there still.
+    if (g_child[n] >= NODE_COUNT)
+        for (int i = 0; i < count; ++i) g_code_lookup[range_n.first + i].node = int16_t(n);
+    if (g_child[l] >= NODE_COUNT)
+        for (int i = 0; i < count; ++i) g_code_lookup[range_l.first + i].node = int16_t(l);
     shift_code_lookup(n, range_n.first - range_l.first);
     shift_code_lookup(l, range_l.first - range_n.first);
 }
@@ -247,10 +252,18 @@ inline bool raise_ancestor(int first, int d, int& n) {
 } // namespace
 
 void update_model(int symbol) {
-    if (g_freq[ROOT] == MAX_FREQ) reconst();
+    update_leaf(g_parent[symbol + NODE_COUNT]);
+}
+
+void update_leaf(int leaf) {
+    if (g_freq[ROOT] == MAX_FREQ) {
+        const int symbol = g_child[leaf] - NODE_COUNT;
+        reconst();
+        leaf = g_parent[symbol + NODE_COUNT];
+    }
     // From the leaf to the root, each node raised in turn. The root is never
     // exchanged: its sentinel neighbour is above every frequency.
-    int n = raise_node(g_parent[symbol + NODE_COUNT]);
+    int n = raise_node(leaf);
     while (n != ROOT) {
         const LookupRange range = g_lookup_range[n];
         if (range.count == 0) {

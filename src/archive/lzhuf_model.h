@@ -30,10 +30,12 @@ extern int16_t g_parent[NODE_COUNT + SYMBOL_COUNT];
 // The decoder's lookup of the first LOOKUP_BITS bits of a code: for every
 // bit pattern, the walk from the root as far as those bits go. Each entry
 // holds the value reached (a symbol + NODE_COUNT, or the first child of the
-// node to go on from) and the bits it took.
+// node to go on from), the node whose entry that value is, and the bits the
+// walk took.
 constexpr int LOOKUP_BITS = 8;
 struct CodeLookup {
     int16_t next;
+    int16_t node;
     uint8_t bits;
 };
 extern CodeLookup g_code_lookup[1 << LOOKUP_BITS];
@@ -63,6 +65,9 @@ void start_huff();
 // Adds one to the symbol's frequency and restores the node order; rebuilds
 // first when the root has reached MAX_FREQ.
 void update_model(int symbol);
+// The same for the symbol held by the leaf node `leaf` (whose child entry is
+// the symbol + NODE_COUNT), for a decoder that has just walked to it.
+void update_leaf(int leaf);
 // Halves all leaf frequencies (rounding up) and rebuilds the tree.
 void reconst();
 

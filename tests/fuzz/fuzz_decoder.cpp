@@ -35,16 +35,19 @@ void check_lookup_table() {
     if (g_lookup_stale) return;
     for (int pattern = 0; pattern < 1 << LOOKUP_BITS; ++pattern) {
         int n = g_child[ROOT];
+        int node = ROOT;
         int bits = 0;
         while (n < NODE_COUNT && bits < LOOKUP_BITS) {
-            n = g_child[n + ((pattern >> (LOOKUP_BITS - 1 - bits)) & 1)];
+            node = n + ((pattern >> (LOOKUP_BITS - 1 - bits)) & 1);
+            n = g_child[node];
             ++bits;
         }
         const CodeLookup& entry = g_code_lookup[pattern];
-        if (entry.next != n || entry.bits != bits)
+        if (entry.next != n || entry.node != node || entry.bits != bits)
             fuzz::fail("lookup",
-                       "pattern 0x%02X: table says %d after %d bits, the tree %d after %d", pattern,
-                       entry.next, entry.bits, n, bits);
+                       "pattern 0x%02X: table says %d at node %d after %d bits, the tree %d at "
+                       "node %d after %d",
+                       pattern, entry.next, entry.node, entry.bits, n, node, bits);
     }
 }
 

@@ -147,6 +147,8 @@ TEST(CodeLookup, StaysEqualToAFreshBuild) {
                         << "pattern " << p << " step " << i;
                     ASSERT_EQ(kept[p].bits, g_code_lookup[p].bits)
                         << "pattern " << p << " step " << i;
+                    ASSERT_EQ(kept[p].node, g_code_lookup[p].node)
+                        << "pattern " << p << " step " << i;
                     for (int d = 0; d <= kept[p].bits; ++d) {
                         ASSERT_EQ(kept_path[d][p], g_lookup_path[d][p])
                             << "pattern " << p << " depth " << d << " step " << i;
