@@ -235,10 +235,6 @@ inline int raise_node(int n) {
     return k > g_freq[n + 1] ? exchange_raised(n, k) : n;
 }
 
-} // namespace
-
-namespace {
-
 // Raises the node that the patterns from `first` pass at depth d; returns
 // false and sets n when it had to be exchanged.
 inline bool raise_ancestor(int first, int d, int& n) {
@@ -272,6 +268,7 @@ void update_leaf(int leaf) {
         }
         // A node the table reads: its ancestors are on its patterns' path.
         // One step per depth, so that each has a branch of its own.
+        static_assert(LOOKUP_BITS == 8, "one case per depth of the table");
         const int first = range.first;
         switch (depth_of_range(range)) {
         case 8:
