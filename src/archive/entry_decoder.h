@@ -10,7 +10,9 @@
 
 // The ring buffer. Positions 0 to RING_FILL - 1 are set to spaces at the
 // start of each member; the last MAX_MATCH keep what the previous member left
-// (zero before the first).
+// (zero before the first). The decoder works in a window of its own and
+// brings the ring up to date when a member ends, or runs past the end of the
+// file.
 extern uint8_t g_ring[RING_SIZE];
 extern uint32_t g_member_size; // uncompressed size of the member being decoded
 
