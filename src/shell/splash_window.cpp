@@ -6,6 +6,14 @@
 #include "shell/shell_texts.h"
 #include "shell/splash_paint.h"
 
+namespace {
+// Set from the start of the window's destruction. The cleanup hands pending
+// messages to this procedure while it waits for a file, so a close request
+// still queued then would otherwise destroy the window again from inside its
+// own destruction and run the cleanup nested: such a request does nothing.
+bool g_window_destroying = false;
+} // namespace
+
 void run_installation_step(WindowHandle window) {
     prepare_and_unpack();
     if (g_install_ready && launch_setup(window)) return; // hidden; waits for the close request
@@ -18,9 +26,11 @@ intptr_t splash_window_proc(WindowHandle window, uint32_t message, uintptr_t wpa
                             intptr_t lparam) {
     switch (message) {
     case WM_CREATE_MESSAGE:
+        g_window_destroying = false;
         window_post_message(window, MSG_START_INSTALL);
         return 0;
     case WM_DESTROY_MESSAGE:
+        g_window_destroying = true;
         if (g_install_ready) clean_work_folder();
         message_post_quit(0);
         return 0;
@@ -28,7 +38,7 @@ intptr_t splash_window_proc(WindowHandle window, uint32_t message, uintptr_t wpa
         paint_splash(window);
         return 0;
     case WM_CLOSE_MESSAGE:
-        window_destroy(window);
+        if (!g_window_destroying) window_destroy(window);
         return 0;
     case MSG_START_INSTALL:
         run_installation_step(window);

@@ -118,6 +118,24 @@ TEST_F(Program, GoodMediumRunsToTheEnd) {
     EXPECT_EQ(g_posix.drawing.front(), "begin");               // painted before the unpack
 }
 
+TEST_F(Program, SecondCloseRequestDuringTheCleanupDoesNothing) {
+    // The setup program sends two close requests; the second is still queued
+    // when the cleanup, waiting for a file in use, hands the queue on.
+    g_posix.on_start = [](const std::string&) {
+        window_post_message(POSIX_WINDOW, WM_CLOSE_MESSAGE);
+        window_post_message(POSIX_WINDOW, WM_CLOSE_MESSAGE);
+        g_posix.delete_attempts.clear(); // the unpack's own deletion of its copy
+    };
+    g_posix.held_file = "W_SETUP.EXE";
+    g_posix.held_attempts = 1;
+    EXPECT_EQ(program_main(nullptr, nullptr, "", 0), 0);
+    EXPECT_EQ(g_posix.window_events,
+              (std::vector<std::string>{"create 640x480", "show", "update", "destroy", "quit 0"}));
+    EXPECT_EQ(g_posix.delete_attempts, (std::vector<std::string>{"W_SETUP.EXE", "W_SETUP.EXE"}));
+    EXPECT_EQ(g_posix.pauses.size(), 1u);
+    EXPECT_FALSE(file_exists(machine_.host("TEMP/W80_INST")));
+}
+
 TEST_F(Program, FailedUnpackShowsTheOwnedFailureBoxAndKeepsTheFiles) {
     std::filesystem::remove(machine_.host("MEDIA/W_SETUP.WPK"));
     EXPECT_EQ(program_main(nullptr, nullptr, "", 0), 0);
