@@ -49,7 +49,7 @@ void clean_work_folder() {
 
     // The deletion pass runs only inside the work subfolder; anywhere else it
     // would delete files that are not ours.
-    const bool in_work_path = folder_set_current(g_work_path);
+    const bool in_work_path = enter_work_path();
     if (in_work_path && folder_set_current(WORK_SUBFOLDER)) {
         delete_listed_files();
         folder_set_current("..");

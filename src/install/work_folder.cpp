@@ -27,6 +27,15 @@ bool select_work_drive() {
 }
 } // namespace
 
+bool enter_work_path() {
+    // A bare drive "L:" names the current folder of drive L, not its root.
+    if (g_work_path[0] != '\0' && g_work_path[1] == ':' && g_work_path[2] == '\0') {
+        const char root[4] = {g_work_path[0], ':', '\\', '\0'};
+        return folder_set_current(root);
+    }
+    return folder_set_current(g_work_path);
+}
+
 void derive_work_path(const char* temp_path, char* work_path) {
     size_t n = 0;
     for (; temp_path[n] && n + 1 < WORK_PATH_SIZE; ++n) work_path[n] = upper(temp_path[n]);
@@ -45,7 +54,7 @@ void prepare_and_unpack() {
         if (!select_work_drive()) return;
         // Unpacking anywhere but in the work subfolder could overwrite files
         // of the same names, so a folder that cannot be entered ends the step.
-        if (!folder_set_current(g_work_path)) return;
+        if (!enter_work_path()) return;
         folder_create(WORK_SUBFOLDER);
         if (!folder_set_current(WORK_SUBFOLDER)) return;
         if (unpack_archive(ARCHIVE_NAME) != 0) g_install_ready = 1;

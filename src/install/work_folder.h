@@ -16,6 +16,11 @@ extern int32_t g_install_ready;          // 1 exactly when the unpack succeeded
 // `temp_path` is at most 258 characters.
 void derive_work_path(const char* temp_path, char* work_path);
 
+// Makes the folder g_work_path names current: for a work path that is a
+// bare drive (D:, from a temporary folder at a drive's root) the root D:\,
+// where the work subfolder and the setup command line place it.
+bool enter_work_path();
+
 // Derives g_work_path, makes its W80_INST subfolder current and unpacks
 // W_SETUP.WPK there. Returns on every path, fatal errors included; afterwards
 // g_install_ready says whether the unpack succeeded, and then the current

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "archive/fatal_error.h"
+#include "install/work_cleanup.h"
 #include "install/work_folder.h"
 #include "platform/posix/platform_posix.h"
 #include "test_support.h"
@@ -56,6 +57,24 @@ TEST_F(Prepare, UnpacksIntoTheWorkSubfolder) {
     ASSERT_TRUE(folder_get_current(cwd, sizeof cwd));
     EXPECT_STREQ(cwd, "C:\\TEMP\\W80_INST");
     EXPECT_TRUE(g_posix.boxes.empty());
+}
+
+TEST_F(Prepare, TemporaryFolderAtADriveRootWorksInItsRoot) {
+    // "C:" alone would name the current folder of drive C, wherever the
+    // program was started.
+    machine_.make_folder("WINDOWS");
+    g_posix.temp_path = "C:\\";
+    for (const char* start : {"C:\\", "C:\\WINDOWS"}) {
+        ASSERT_TRUE(folder_set_current(start));
+        g_install_ready = 0;
+        prepare_and_unpack();
+        EXPECT_STREQ(g_work_path, "C:") << start;
+        EXPECT_EQ(g_install_ready, 1) << start;
+        EXPECT_TRUE(file_exists(machine_.host("W80_INST/W_SETUP.EXE"))) << start;
+        EXPECT_FALSE(file_exists(machine_.host("WINDOWS/W80_INST"))) << start;
+        clean_work_folder(); // from the work subfolder, where the unpack left it
+        EXPECT_FALSE(file_exists(machine_.host("W80_INST"))) << start;
+    }
 }
 
 TEST_F(Prepare, ReusesAnExistingWorkSubfolder) {

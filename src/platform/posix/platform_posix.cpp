@@ -82,7 +82,12 @@ std::string posix_host_path(const char* path) {
     const char* rest = path;
     if (has_drive(path)) {
         drive = drive_index(path[0]);
-        rest = path + 2; // "X:NAME" starts from the root, as "X:\\NAME"
+        rest = path + 2;
+        // "X:NAME" (and "X:" alone) starts from the current folder when X
+        // is the current drive; from the root of another drive, as the
+        // stand-in keeps no current folder per drive.
+        std::string here;
+        if (rest[0] != '\\' && rest[0] != '/' && current_drive(&here) == drive) start = here;
     } else {
         drive = current_drive(&start);
         if (drive < 0) return rooted ? "" : slashes(path); // the host folder is on no drive
