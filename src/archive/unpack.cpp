@@ -18,8 +18,8 @@ void show_box(const char* text, const char* caption) {
     show_message_box(NO_OWNER, text, caption, BOX_OK);
 }
 
-// The archive's path beside the program: the folder of the program's own
-// path (the module's, when that path has no folder), then the name.
+} // namespace
+
 bool archive_source_path(const char* archive_name, char* path) {
     char own[PATH_SLOT];
     if (!program_get_own_path(own, PATH_SLOT)) return false;
@@ -32,6 +32,8 @@ bool archive_source_path(const char* archive_name, char* path) {
     strcat(path, archive_name);
     return true;
 }
+
+namespace {
 
 bool name_is_left_out_on_nt(const char* name, char* scratch) {
     strcpy(scratch, name); // names are at most 255 bytes: the slot holds them

@@ -27,6 +27,12 @@ constexpr WindowsKind NT_KIND_FIRST = 5;
 // same on every exit.
 int16_t unpack_archive(const char* archive_name);
 
+// The archive's path beside the program into `path` (PATH_SLOT bytes): the
+// folder of the program's own path (the module's, when that path has no
+// folder), then the name. False when there is no such folder or it does not
+// fit.
+bool archive_source_path(const char* archive_name, char* path);
+
 // Copies the archive beside the program into the current folder in 4096-byte
 // blocks: 1 when copied (or when the archive already is that file), -1 on any
 // failure. A short write shows the "Write error" box first.

@@ -3,10 +3,42 @@
 #include <cstdio>
 #include <cstring>
 
+#include "archive/unpack.h"
 #include "install/work_folder.h"
 #include "platform/platform.h"
 
 namespace {
+
+// The program's own files, open for comparison: started from the work
+// subfolder itself, the archive beside the program is the medium's only copy
+// (the unpack kept it) and the program is running from there; neither is
+// deleted.
+struct OwnFiles {
+    FileHandle program;
+    FileHandle archive;
+};
+
+OwnFiles open_own_files() {
+    OwnFiles own = {FILE_HANDLE_ERROR, FILE_HANDLE_ERROR};
+    char path[PATH_SLOT];
+    if (program_get_module_path(path, PATH_SLOT)) own.program = file_open_for_reading(path);
+    if (archive_source_path(ARCHIVE_NAME, path)) own.archive = file_open_for_reading(path);
+    return own;
+}
+
+void close_own_files(const OwnFiles& own) {
+    if (own.program != FILE_HANDLE_ERROR) file_close(own.program);
+    if (own.archive != FILE_HANDLE_ERROR) file_close(own.archive);
+}
+
+bool is_own_file(const OwnFiles& own, const char* name) {
+    const FileHandle file = file_open_for_reading(name);
+    if (file == FILE_HANDLE_ERROR) return false; // held by another process: not ours to keep
+    const bool same = (own.program != FILE_HANDLE_ERROR && file_is_same(file, own.program)) ||
+                      (own.archive != FILE_HANDLE_ERROR && file_is_same(file, own.archive));
+    file_close(file);
+    return same;
+}
 
 void delete_with_retries(const char* name) {
     for (int attempt = 0; attempt < DELETE_ATTEMPTS; ++attempt) {
@@ -20,9 +52,11 @@ void delete_listed_files() {
     char name[WORK_PATH_SIZE];
     const FolderListing listing = listing_start("*.*", name, sizeof name);
     if (listing == NO_LISTING) return;
+    const OwnFiles own = open_own_files();
     do {
-        if (name[0] != '.') delete_with_retries(name);
+        if (name[0] != '.' && !is_own_file(own, name)) delete_with_retries(name);
     } while (listing_next(listing, name, sizeof name));
+    close_own_files(own);
     listing_end(listing);
 }
 

@@ -11,5 +11,7 @@ constexpr unsigned DELETE_RETRY_PAUSE_MS = 300;
 int pump_pending_messages();
 
 // Deletes every file of the work subfolder under g_work_path and removes the
-// subfolder. Deletes nothing unless the work subfolder could be made current.
+// subfolder. Deletes nothing unless the work subfolder could be made current,
+// and never the running program or the archive beside it (both there when
+// the program was started from the work subfolder).
 void clean_work_folder();

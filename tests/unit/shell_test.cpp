@@ -136,6 +136,22 @@ TEST_F(Program, SecondCloseRequestDuringTheCleanupDoesNothing) {
     EXPECT_FALSE(file_exists(machine_.host("TEMP/W80_INST")));
 }
 
+TEST_F(Program, StartedFromTheWorkFolderKeepsTheMedium) {
+    // The medium is the work subfolder: its archive is the only copy.
+    machine_.make_folder("TEMP/W80_INST");
+    const Bytes archive = read_file(machine_.host("MEDIA/W_SETUP.WPK"));
+    write_file(machine_.host("TEMP/W80_INST/W_SETUP.WPK"), archive);
+    write_file(machine_.host("TEMP/W80_INST/WBOOT.EXE"), bytes_of("the program"));
+    g_posix.own_path = g_posix.module_path = "C:\\TEMP\\W80_INST\\WBOOT.EXE";
+    close_when_started();
+    EXPECT_EQ(program_main(nullptr, nullptr, "", 0), 0);
+    EXPECT_EQ(g_posix.started.size(), 1u);
+    EXPECT_FALSE(file_exists(machine_.host("TEMP/W80_INST/W_SETUP.EXE"))); // unpacked, cleaned
+    EXPECT_EQ(read_file(machine_.host("TEMP/W80_INST/W_SETUP.WPK")), archive);
+    EXPECT_EQ(read_file(machine_.host("TEMP/W80_INST/WBOOT.EXE")), bytes_of("the program"));
+    EXPECT_TRUE(g_posix.pauses.empty()); // neither was tried
+}
+
 TEST_F(Program, FailedUnpackShowsTheOwnedFailureBoxAndKeepsTheFiles) {
     std::filesystem::remove(machine_.host("MEDIA/W_SETUP.WPK"));
     EXPECT_EQ(program_main(nullptr, nullptr, "", 0), 0);
