@@ -128,8 +128,11 @@ uint32_t system_oem_code_page();
 uint32_t profile_read(const char* section, const char* key, char* buffer, uint32_t size);
 void profile_write(const char* section, const char* key, const char* value);
 
-// Asks the system to end the user's logon.
-void session_request_logoff();
+// Asks the system to end the user's session as `flags` say; the request's
+// outcome is not reported.
+constexpr uint32_t SESSION_LOGOFF = 0x00; // log the interactive user off
+constexpr uint32_t SESSION_RESERVED = 0xFFFFFFFF;
+void session_end(uint32_t flags, uint32_t reserved);
 
 struct ScreenSize {
     int32_t width;

@@ -12,7 +12,7 @@ int program_main(ProgramInstance instance, ProgramInstance, const char*, int) {
         const PortTexts& texts = PORT_TEXTS[g_ui_language];
         if (show_message_box(NO_OWNER, texts.question_text, texts.question_caption,
                              BOX_YES_NO | BOX_ICON_QUESTION) == ANSWER_YES) {
-            session_request_logoff();
+            session_end(SESSION_LOGOFF, SESSION_RESERVED);
             return 0;
         }
         show_message_box(NO_OWNER, texts.notice_text, texts.notice_caption,

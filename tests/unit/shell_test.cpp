@@ -197,7 +197,8 @@ TEST_F(Program, YesLogsOffAndTouchesNothing) {
     g_posix.box_answers = {ANSWER_YES};
     g_posix.oem_code_page = 949;
     EXPECT_EQ(program_main(nullptr, nullptr, "", 0), 0);
-    EXPECT_TRUE(g_posix.logoff_requested);
+    EXPECT_EQ(g_posix.session_ends,
+              (std::vector<std::pair<uint32_t, uint32_t>>{{0u, 0xFFFFFFFFu}})); // log-off
     ASSERT_EQ(g_posix.boxes.size(), 1u);
     EXPECT_STREQ(g_posix.boxes[0].caption.c_str(), PORT_TEXTS[UI_KOREAN].question_caption);
     EXPECT_TRUE(g_posix.window_events.empty());

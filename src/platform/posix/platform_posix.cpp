@@ -313,8 +313,8 @@ void profile_write(const char* section, const char* key, const char* value) {
     g_posix.profile_writes.push_back(std::string(section) + "/" + key + "=" + value);
 }
 
-void session_request_logoff() {
-    g_posix.logoff_requested = true;
+void session_end(uint32_t flags, uint32_t reserved) {
+    g_posix.session_ends.emplace_back(flags, reserved);
 }
 
 ScreenSize system_screen_size() {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -61,9 +62,9 @@ struct PosixPlatform {
 
     // The shell's side of the system.
     uint32_t oem_code_page = 437;
-    std::map<std::string, std::string> profile; // "section/key" -> value
-    std::vector<std::string> profile_writes;    // "section/key=value"
-    bool logoff_requested = false;
+    std::map<std::string, std::string> profile;              // "section/key" -> value
+    std::vector<std::string> profile_writes;                 // "section/key=value"
+    std::vector<std::pair<uint32_t, uint32_t>> session_ends; // flags and reserved value
     ScreenSize screen{640, 480};
     bool register_fails = false;
     bool create_fails = false;

@@ -188,8 +188,8 @@ void profile_write(const char* section, const char* key, const char* value) {
     WriteProfileStringA(section, key, value);
 }
 
-void session_request_logoff() {
-    ExitWindowsEx(EWX_LOGOFF, 0xFFFFFFFF);
+void session_end(uint32_t flags, uint32_t reserved) {
+    ExitWindowsEx(flags, reserved);
 }
 
 ScreenSize system_screen_size() {
