@@ -55,22 +55,36 @@ new_prefix() {
   wine_seed_ports "$work/pfx-$1" "${PORTS_ALL[@]}"
 }
 
-# run_medium NAME [RULES]: runs NAME/WBOOT.EXE with boxes answered by RULES;
-# the stand-in records into NAME.rec; boxes go to NAME.boxes. Sets RC, MS.
+# run_medium NAME [RULES [EXE]]: runs NAME/WBOOT.EXE (or EXE) with boxes
+# answered by RULES; the stand-in records into NAME.rec; boxes go to
+# NAME.boxes. Sets RC, MS and BOXRC (the box answerer's exit code: 0 when it
+# was stopped, not when something ended it before).
 run_medium() {
-  local name=$1 rules=${2:-"*=OK"} t0
+  local name=$1 rules=${2:-"*=OK"} exe=${3:-$work/$1/WBOOT.EXE} t0
   boxclick_start "$work/$name.boxes" "$rules" 60 || return 1
   t0=$(date +%s%N)
-  WSTUB_RECORD="$(wine_winpath "$work/$name.rec")" wine_run "$work/$name/WBOOT.EXE"
+  WSTUB_RECORD="$(wine_winpath "$work/$name.rec")" wine_run "$exe"
   RC=$WINE_RC
   MS=$((($(date +%s%N) - t0) / 1000000))
   boxclick_stop
+  BOXRC=$?
   [ -f "$work/$name.rec" ] && tr -d '\r' <"$work/$name.rec" >"$work/$name.record"
   touch "$work/$name.record"
 }
 
 rec() { sed -n "s/^$2=//p" "$work/$1.record" | head -n 1; }
 box_captions() { cut -f1 "$work/$1.boxes" | tr '\n' '|'; }
+# box_field NAME N FIELD: FIELD (owner, icon, buttons, press) of box N of the run.
+box_field() { sed -n "$2p" "$work/$1.boxes" | tr '\t' '\n' | sed -n "s/^$3=//p"; }
+# set_temp WINDOWS_PATH: TEMP and TMP of the user's environment in the
+# current prefix (GetTempPathA under Wine reads these, not the Unix TEMP).
+set_temp() {
+  local v
+  for v in TEMP TMP; do
+    timeout 30 wine reg add 'HKCU\Environment' /v "$v" /d "$1" /f </dev/null >/dev/null 2>&1
+  done
+  timeout 30 wineserver -w </dev/null >/dev/null 2>&1
+}
 work_folder() { echo "$(wine_temp_dir "$WINEPREFIX")/W80_INST"; }
 
 # The token's check sum: the remainder is the sum of 5d/3 over the digits.
@@ -126,16 +140,30 @@ if want ports; then
   wine_seed_ports "$work/pfx-ports" "COM1:=19200,e,7,1" "COM3:=9600,n,8,1" "COM4:=9600,n,8,1"
   run_medium ports "Notice from Wendle : restarting window=NO;*=OK"
   expect '[ "$(box_captions ports)" = "Notice from Wendle : restarting window|Notice from Wendle|" ]' "question once, then the notice: $(box_captions ports)"
-  expect 'grep -q "icon=question.*buttons=YES,NO" "$work/ports.boxes"' "question has Yes/No and the question icon"
-  expect 'grep -q "^Notice from Wendle	.*icon=information" "$work/ports.boxes"' "notice has the information icon"
+  expect '[ "$(box_field ports 1 buttons)" = YES,NO ] && [ "$(box_field ports 1 icon)" = question ]' \
+    "question has exactly Yes and No, and the question icon: $(box_field ports 1 buttons)"
+  expect '[ "$(box_field ports 2 buttons)" = OK ] && [ "$(box_field ports 2 icon)" = information ]' \
+    "notice has only OK, and the information icon: $(box_field ports 2 buttons)"
   ports=$(wine_read_ports "$work/pfx-ports" | tr '\n' ' ')
   expect '[[ "$ports" == *"COM1:=19200,e,7,1"* && "$ports" == *"COM2:=9600,n,8,1"* ]]' "only COM2: written: $ports"
   expect '[ -n "$(rec ports cmdline)" ] && [ "$RC" = 0 ]' "installation went on"
 
   new_prefix logoff && make_medium logoff "$work/tree"
   wine_seed_ports "$work/pfx-logoff"
+  # Wine carries a log-off out by ending the session's programs that have a
+  # window: one stands by and must be gone before it is told to stop.
+  wine_start "$WINE_TOOLS_DIR/notes_ref.exe" "$(wine_winpath "$work/logoff.stop")" 60 - - -
+  bystander=$WINE_PID
+  wait_x_window "Notes Reference" 20
   run_medium logoff "Notice from Wendle : restarting window=YES;*=OK"
-  expect '[ "$RC" = 0 ] && [ -z "$(rec logoff cmdline)" ] && [ ! -e "$(work_folder)" ]' "Yes: log-off asked, nothing unpacked, exit 0"
+  for _ in $(seq 50); do kill -0 "$bystander" 2>/dev/null || break; sleep 0.1; done
+  expect '! kill -0 "$bystander" 2>/dev/null' "Yes: the log-off was carried out (a program with a window was ended)"
+  touch "$work/logoff.stop"
+  wait "$bystander"
+  expect '[ "$RC" = 0 ] && [ "$(box_captions logoff)" = "Notice from Wendle : restarting window|" ] && [ "$(box_field logoff 1 press)" = YES ]' \
+    "Yes: the program ended by itself after the question alone, exit $RC"
+  expect '[ ! -e "$work/logoff.rec" ] && [ ! -e "$(work_folder)" ]' \
+    "Yes: nothing unpacked, no setup started"
 fi
 
 if want spaces; then
@@ -144,14 +172,42 @@ if want spaces; then
   users=$(dirname "$(wine_temp_dir "$WINEPREFIX")")
   mkdir -p "$users/Temp Space"
   cp "$WINE_TOOLS_DIR/w_setup_stub.exe" "$users/TEMP.EXE" # where an unquoted line would lead
-  for v in TEMP TMP; do
-    timeout 30 wine reg add 'HKCU\Environment' /v "$v" /d 'C:\users\root\Temp Space' /f </dev/null >/dev/null 2>&1
-  done
-  timeout 30 wineserver -w </dev/null >/dev/null 2>&1
+  set_temp 'C:\users\root\Temp Space'
   run_medium spaces
   expect '[[ "$(rec spaces cmdline)" == \"C:\\USERS\\ROOT\\TEMP\ SPACE\\W80_INST\\W_SETUP.EXE\"\ * ]]' "program path quoted: $(rec spaces cmdline)"
   expect '[[ "$(rec spaces exe)" == *"W80_INST\\W_SETUP.EXE" ]]' "the setup program itself was started: $(rec spaces exe)"
   expect '[ "$RC" = 0 ] && [ ! -e "$users/Temp Space/W80_INST" ]' "work folder cleaned"
+fi
+
+if want roottemp; then
+  echo "== a temporary folder at the root of drive C, started from C:\\ and from C:\\windows"
+  for start in "" windows; do
+    name=root${start:+-$start}
+    new_prefix "$name" && make_medium "$name" "$work/flat-tree" && set_temp 'C:\'
+    c="$WINEPREFIX/drive_c"
+    # Wine gives a program started from a Unix folder inside drive_c that
+    # folder as its current folder.
+    pushd "$c/$start" >/dev/null
+    run_medium "$name"
+    popd >/dev/null
+    from="from C:\\$start"
+    expect '[[ "$(rec "$name" cmdline)" == "C:\\W80_INST\\W_SETUP.EXE "* ]] && [ "$(rec "$name" cwd)" = "C:\\W80_INST" ]' \
+      "$from: setup started in C:\\W80_INST: $(rec "$name" cmdline)"
+    expect 'grep -q "^file=README.TXT" "$work/$name.record" && [ ! -e "$c/windows/W80_INST" ]' "$from: unpacked into C:\\W80_INST"
+    expect '[ "$RC" = 0 ] && [ ! -s "$work/$name.boxes" ] && [ ! -e "$c/W80_INST" ]' "$from: C:\\W80_INST removed after the close request"
+  done
+fi
+
+if want fromwork; then
+  echo "== started from the work folder itself"
+  new_prefix fromwork && make_medium fromwork "$work/flat-tree"
+  medium=$(work_folder)
+  mkdir -p "$medium" && cp "$work/fromwork/WBOOT.EXE" "$work/fromwork/W_SETUP.WPK" "$medium/"
+  run_medium fromwork "*=OK" "$medium/WBOOT.EXE"
+  expect '[ "$RC" = 0 ] && [ -n "$(rec fromwork cmdline)" ] && grep -q "^file=README.TXT" "$work/fromwork.record"' "unpacked and setup started"
+  expect 'cmp -s "$medium/W_SETUP.WPK" "$work/fromwork/W_SETUP.WPK" && cmp -s "$medium/WBOOT.EXE" "$work/fromwork/WBOOT.EXE"' \
+    "the medium's archive and the program stay"
+  expect '[ "$(ls "$medium" | LC_ALL=C sort | tr "\n" " ")" = "WBOOT.EXE W_SETUP.WPK " ]' "the unpacked files are removed: $(ls "$medium" | tr "\n" " ")"
 fi
 
 if want failures; then
@@ -160,8 +216,16 @@ if want failures; then
   run_medium noarchive
   expect '[ "$(box_captions noarchive)" = "Copy error|Fatal error (Please check Disk)|" ]' "copy box, then the failure box: $(box_captions noarchive)"
   expect 'grep -q "^Copy error	W_SETUP.WPK	owner=0" "$work/noarchive.boxes"' "copy box names the archive, no owner"
-  expect 'grep -q "^Fatal error (Please check Disk)	Can.t continue Installation.	owner=[1-9].*icon=none.*buttons=OK" "$work/noarchive.boxes"' "failure box owned by the splash, OK only"
+  expect 'grep -q "^Fatal error (Please check Disk)	Can.t continue Installation.	owner=[1-9]" "$work/noarchive.boxes"' "failure box owned by the splash"
+  expect '[ "$(box_field noarchive 1 buttons)" = OK ] && [ "$(box_field noarchive 2 buttons)" = OK ] && [ "$(box_field noarchive 2 icon)" = none ]' \
+    "copy and failure boxes have only OK, the failure box no icon: $(box_field noarchive 2 buttons)"
   expect '[ "$RC" = 0 ] && [ -d "$(work_folder)" ]' "exit 0, work folder left as it was"
+
+  new_prefix noarchive-ko && make_medium noarchive-ko ""
+  WINE_LC_ALL=ko_KR.UTF-8 run_medium noarchive-ko
+  korean_box="$(printf '치명적 오류 (Disk를 검사해 주세요)\t설치를 계속할 수 없습니다.' | iconv -f UTF-8 -t CP949)"
+  expect '[ "$(sed -n 2p "$work/noarchive-ko.boxes" | cut -f1,2)" = "$korean_box" ] && [ "$(box_field noarchive-ko 2 buttons)" = OK ]' \
+    "Korean: the failure box's caption and text are the code page 949 texts"
 
   mkdir -p "$work/nosetup"
   cp "$work/tree/DATA/README.TXT" "$work/nosetup/"
@@ -211,21 +275,22 @@ if want version; then
 fi
 
 # The splash while a large archive unpacks: gradient rows and text colours.
+# The note lines are compared with notes_ref's rendering of the language's
+# note texts laid out the same way, in the same prefix and locale.
+NOTES_en=("Windows" "Running Setup program" "Please wait a moment.")
+NOTES_ko=("Windows" "설치를 준비중입니다." "잠시만 기다리세요.")
+cp949_escaped() { printf '%s' "$1" | iconv -f UTF-8 -t CP949 | od -An -tx1 -v | tr -d ' \n' | sed 's/../\\x&/g'; }
+
 check_splash() { # NAME LANGUAGE
-  local name=$1 lang=$2 shot="$work/$1.png" y blue expected rows
+  local name=$1 lang=$2 shot="$work/$1.png" ref="$work/$1-ref.png" lc="" y rgb expected rows
   new_prefix "$name" || return 1
-  [ "$lang" = ko ] && wine_prefix_korean "$work/pfx-$name"
+  [ "$lang" = ko ] && lc=ko_KR.UTF-8 && wine_prefix_korean "$work/pfx-$name"
   mkdir -p "$work/$name-tree"
   cp "$WINE_TOOLS_DIR/w_setup_stub.exe" "$work/$name-tree/W_SETUP.EXE"
   head -c 30000000 /dev/urandom >"$work/$name-tree/LARGE.BIN"
   make_medium "$name" "$work/$name-tree"
-  if [ "$lang" = ko ]; then
-    WINE_LC_ALL=ko_KR.UTF-8 boxclick_start "$work/$name.boxes" "*=OK" 60
-    WSTUB_RECORD="$(wine_winpath "$work/$name.rec")" WINE_LC_ALL=ko_KR.UTF-8 wine_start "$work/$name/WBOOT.EXE"
-  else
-    boxclick_start "$work/$name.boxes" "*=OK" 60
-    WSTUB_RECORD="$(wine_winpath "$work/$name.rec")" wine_start "$work/$name/WBOOT.EXE"
-  fi
+  WINE_LC_ALL=$lc boxclick_start "$work/$name.boxes" "*=OK" 60
+  WSTUB_RECORD="$(wine_winpath "$work/$name.rec")" WINE_LC_ALL=$lc wine_start "$work/$name/WBOOT.EXE"
   local pid=$WINE_PID
   wait_x_window "Wendle Install" 20 && sleep 0.4 && screenshot "$shot"
   wine_wait "$pid"
@@ -233,18 +298,26 @@ check_splash() { # NAME LANGUAGE
   [ -f "$shot" ] || { bad "$lang splash: no screenshot"; return; }
   [ -n "${WINE_SHOT_DIR:-}" ] && mkdir -p "$WINE_SHOT_DIR" && cp "$shot" "$WINE_SHOT_DIR/splash-$lang.png"
   for y in 1 100 239 240 333 478; do
-    blue=$(python3 "$here/pixels.py" row-blue "$shot" "$y")
-    expected=$(((y / 2 * 2) * 256 / 480))
-    expect '[ "$blue" = "$expected" ]' "$lang splash row $y blue $blue (expected $expected)"
+    rgb=$(python3 "$here/pixels.py" row-mode "$shot" "$y")
+    expected="0 0 $(((y / 2 * 2) * 256 / 480))"
+    expect '[ "$rgb" = "$expected" ]' "$lang splash row $y colour $rgb (expected $expected)"
   done
   rows=$(python3 "$here/pixels.py" count "$shot" 40 330 255 255 255)
   expect '[ "$rows" -gt 500 ]' "$lang white title pixels in rows 40-330: $rows"
   rows=$(python3 "$here/pixels.py" count "$shot" 0 39 255 255 255)
   expect '[ "$rows" = 0 ]' "$lang no white above the first title row"
-  YELLOW=$(python3 "$here/pixels.py" count "$shot" 360 479 255 255 0)
-  # Hangul glyphs put several times the ink of the empty boxes a font
-  # without them draws (about 300 pixels for these two lines).
-  expect '[ "$YELLOW" -gt 1000 ]' "$lang yellow note pixels in rows 360-479: $YELLOW"
+
+  local -n texts="NOTES_$lang"
+  local stop="$work/$name-ref.stop" xor
+  WINE_LC_ALL=$lc wine_start "$WINE_TOOLS_DIR/notes_ref.exe" "$(wine_winpath "$stop")" 30 \
+    "$(cp949_escaped "${texts[0]}")" "$(cp949_escaped "${texts[1]}")" "$(cp949_escaped "${texts[2]}")"
+  pid=$WINE_PID
+  wait_x_window "Notes Reference" 20 && sleep 0.4 && screenshot "$ref"
+  touch "$stop"
+  wine_wait "$pid"
+  read -r YELLOW rows xor <<<"$(python3 "$here/pixels.py" xor "$shot" "$ref" 255 255 0)"
+  expect '[ "$YELLOW" -gt 1000 ] && [ "$xor" = 0 ]' \
+    "$lang note lines are the $lang texts: $YELLOW yellow pixels, $rows in the reference, $xor apart"
   echo "  info $lang splash screenshot: $shot"
 }
 
@@ -253,6 +326,8 @@ if want splash; then
   check_splash splash-en en
   check_splash splash-ko ko
   expect 'grep -q "^target_class=FIRST_INSTALL" <(tr -d "\r" <"$work/splash-ko.rec")' "Korean run installs too"
+  read -r _ _ xor <<<"$(python3 "$here/pixels.py" xor "$work/splash-en.png" "$work/splash-ko.png" 255 255 0)"
+  expect '[ "$xor" -gt 1000 ]' "the Korean and English note lines differ: $xor pixels apart"
 fi
 
 echo "== end to end under Wine: $failures failure(s)"

@@ -519,12 +519,13 @@ wait_x_window() {
 
 # ---------------------------------------------------------------- tools
 
-# wine_build_tools OUTDIR: build boxclick.exe and w_setup_stub.exe with the
+# wine_build_tools OUTDIR: build boxclick.exe, notes_ref.exe and w_setup_stub.exe with the
 # mingw cross compilers (for runs without the CMake Windows build).
 wine_build_tools() {
     local out=$1 src="$WINE_LIB_DIR/tools"
     mkdir -p "$out" || return 1
     i686-w64-mingw32-gcc -O2 -Wall -static -mwindows "$src/boxclick.c" -o "$out/boxclick.exe" &&
+        i686-w64-mingw32-gcc -O2 -Wall -static -mwindows "$src/notes_ref.c" -o "$out/notes_ref.exe" &&
         i686-w64-mingw32-g++ -O2 -Wall -static -mwindows "$src/w_setup_stub.cpp" -o "$out/w_setup_stub.exe"
 }
 

@@ -12,6 +12,8 @@
                                            rows and exits 1 if any
     pixels.py diff FILE X0 Y0 X1 Y1 W H -> pixels that differ between two W x H areas
     pixels.py dark FILE X0 Y0 X1 Y1 [LIMIT] -> pixels in the box whose R+G+B < LIMIT (default 384)
+    pixels.py xor FILE FILE2 R G B      -> "N1 N2 X": pixels of exactly (R,G,B) in each file,
+                                           and pixels where only one of the two has it
 
 Pixels are read through ImageMagick (convert FILE -depth 8 ppm:-, the same
 bytes as rgb:- behind a header that gives the size); /usr/bin/convert is
@@ -78,7 +80,8 @@ def main(argv):
     if len(argv) < 3:
         print(__doc__, file=sys.stderr)
         return 2
-    cmd, path, args = argv[1], argv[2], [int(a) for a in argv[3:]]
+    cmd, path = argv[1], argv[2]
+    args = [int(a) for a in argv[3:]] if cmd != "xor" else []
     img = load(path)
     w, h, _ = img
     if cmd == "size":
@@ -112,6 +115,14 @@ def main(argv):
             print("%d bad rows" % bad)
             return 1
         print("ok %d rows" % h)
+    elif cmd == "xor":
+        colour = bytes(int(a) for a in argv[4:7])
+        other = load(argv[3])
+        if other[0:2] != (w, h):
+            raise SystemExit("pixels.py: %s is not %dx%d" % (argv[3], w, h))
+        mine = [img[2][i:i + 3] == colour for i in range(0, w * h * 3, 3)]
+        theirs = [other[2][i:i + 3] == colour for i in range(0, w * h * 3, 3)]
+        print(sum(mine), sum(theirs), sum(a != b for a, b in zip(mine, theirs)))
     elif cmd == "diff":
         x0, y0, x1, y1, dw, dh = args
         print(sum(1 for y in range(dh) for x in range(dw)
