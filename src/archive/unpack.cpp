@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "archive/archive_directory.h"
+#include "archive/dos_time.h"
 #include "archive/entry_decoder.h"
 #include "archive/fatal_error.h"
 

@@ -7,7 +7,7 @@
 #include "archive/archive_directory.h"
 #include "archive/fatal_error.h"
 #include "archive/unpack.h"
-#include "platform/posix/platform_posix.h"
+#include "platform_stand_in.h"
 #include "test_support.h"
 
 namespace {
