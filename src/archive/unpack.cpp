@@ -5,6 +5,7 @@
 
 #include "archive/archive_directory.h"
 #include "archive/archive_signature.h"
+#include "archive/dos_time.h"
 #include "archive/entry_decoder.h"
 #include "archive/fatal_error.h"
 

@@ -19,6 +19,7 @@ void complain(const std::string& message) {
     if (getenv("WPK_FUZZ_VERBOSE")) fprintf(stderr, "wpk: %s\n", message.c_str());
 }
 void show_progress(size_t, size_t, const std::string&) {}
+int g_verbosity = 0;
 void end_progress() {}
 
 namespace {
@@ -45,7 +46,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!f || (size && fwrite(archive.data(), 1, size, f) != size) || fclose(f) != 0)
         fuzz::fail("setup", "cannot write %s", g_archive_path.c_str());
 
-    const int status = command_test({g_archive_path});
+    Invocation invocation;
+    invocation.command = &TEST_COMMAND;
+    invocation.operands = {g_archive_path};
+    const int status = TEST_COMMAND.run(invocation);
 
     if (status != EXIT_OK && status != EXIT_DAMAGED)
         fuzz::fail("status", "wpk test answered %d", status);

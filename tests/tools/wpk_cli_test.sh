@@ -63,12 +63,47 @@ expect_err "unsafe folder" "refused: would be written outside"
 check "extract --allow-outside" 0 "$wpk" extract "$work/evil.wpk" -C "$work/z/in" --allow-outside
 [ -f "$work/z/CD/NUMBERS.TXT" ] || { echo "FAIL: --allow-outside did not write the member"; failures=$((failures + 1)); }
 
-# Usage errors.
-check "no command" 2 "$wpk"
-check "unknown command" 2 "$wpk" frobnicate
-check "pack without dir" 2 "$wpk" pack "$work/b.wpk"
-check "help" 0 "$wpk" extract --help
+# Usage errors and the parser's answers: arguments | exit status | text on
+# stderr (or stdout for help and version).
+while IFS='|' read -r args want text; do
+  read -ra argv <<<"$args"
+  check "wpk $args" "$want" "$wpk" "${argv[@]}"
+  grep -qF -- "$text" "$work/err" "$work/out" ||
+    { echo "FAIL: wpk $args: output lacks '$text'"; cat "$work/err"; failures=$((failures + 1)); }
+done <<'TABLE'
+|2|usage: wpk COMMAND
+frobnicate|2|unknown command 'frobnicate'
+pack|2|pack: missing ARCHIVE
+pack b.wpk|2|nothing to pack
+pack --list|2|option '--list' needs a value (FILE)
+pack --mtime 1979-12-31 b.wpk .|2|--mtime '1979-12-31': not a time
+pack --mtime yesterday b.wpk .|2|--mtime 'yesterday': not a time
+pack --flat=1 b.wpk .|2|option '--flat' takes no value
+extract a.wpk -C|2|option '-C' needs a value (DIR)
+extract a.wpk --directory|2|option '--directory' needs a value (DIR)
+list --frob a.wpk|2|unknown option '--frob'
+list -z a.wpk|2|unknown option '-z'
+test a.wpk b.wpk|2|unexpected operand 'b.wpk'
+test|2|test: missing ARCHIVE
+extract --help|0|--allow-outside
+--version|0|wpk 1.
+list --version|0|wpk 1.
+TABLE
 check "missing archive" 1 "$wpk" list "$work/none.wpk"
+# "--" ends the options: an archive named like an option.
+cp "$work/a.wpk" "$work/-q.wpk"
+(cd "$work" && check "-- before an operand" 0 "$wpk" test -- -q.wpk)
+grep -q "4 members" "$work/out" || { echo "FAIL: '--' did not end the options"; failures=$((failures + 1)); }
+check "list -q --json" 0 "$wpk" list -q --json "$work/a.wpk"
+python3 -c 'import json,sys; m=json.load(open(sys.argv[1])); assert len(m)==4 and m[-1]=={"folder":"","name":"HELLO.TXT","size":7,"packed_size":12,"time":"2001-02-03T04:05:06Z","stored_time":709042339,"offset":m[-1]["offset"]} and m[0]["folder"]=="AB\\CD"' "$work/out" ||
+  { echo "FAIL: list --json"; cat "$work/out"; failures=$((failures + 1)); }
 
+# --mtime and SOURCE_DATE_EPOCH: the same files give the same bytes, whatever
+# their own times.
+touch -d '2011-01-01 UTC' "$work/tree/AB/NOISE.BIN"
+check "pack --mtime" 0 "$wpk" pack --mtime '2020-02-02 02:02:02' "$work/m1.wpk" "$work/tree"
+touch -d '2015-05-05 UTC' "$work/tree/AB/NOISE.BIN" "$work/tree/HELLO.TXT"
+SOURCE_DATE_EPOCH=$(date -d '2020-02-02 02:02:02 UTC' +%s) check "pack SOURCE_DATE_EPOCH" 0 "$wpk" pack "$work/m2.wpk" "$work/tree"
+cmp -s "$work/m1.wpk" "$work/m2.wpk" || { echo "FAIL: --mtime archives differ"; failures=$((failures + 1)); }
 [ "$failures" -eq 0 ] && echo "wpk cli: all checks passed"
 exit "$failures"

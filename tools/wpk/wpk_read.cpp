@@ -24,28 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char LIST_HELP[] =
-    "usage: wpk list ARCHIVE\n"
-    "\n"
-    "Lists each member: uncompressed size, packed size (up to the next member\n"
-    "or the end of the file; '-' where unknown), date and time (UTC), offset\n"
-    "from the data base, and folder\\name.\n";
-
-const char TEST_HELP[] =
-    "usage: wpk test ARCHIVE\n"
-    "\n"
-    "Decodes every member without writing it and reports damage: a directory\n"
-    "cut short, a size cut short, coded data past the end of the file, a match\n"
-    "past the member's size. Exit status 1 when anything is damaged.\n";
-
-const char EXTRACT_HELP[] =
-    "usage: wpk extract ARCHIVE [-C DIR] [--allow-outside]\n"
-    "\n"
-    "Writes every member below DIR (default: the current folder) with its\n"
-    "folder and its stored modification time. Members whose folder or name\n"
-    "would land outside DIR (a leading backslash, a drive, '..') are refused\n"
-    "unless --allow-outside is given.\n";
-
 // The directory of one open archive; the entry table lives while it does.
 struct ArchiveReader {
     FILE* file = nullptr;
@@ -116,25 +94,52 @@ DecodeFault decode_member(ArchiveReader& archive, int i, FILE* out) {
     return g_decode_fault;
 }
 
-bool single_archive(const std::vector<std::string>& args, const char* help, std::string* archive) {
-    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-        fputs(help, stdout);
-        exit(EXIT_OK);
-    }
-    if (args.size() != 1 || (args[0].size() > 1 && args[0][0] == '-')) {
-        fputs(help, stderr);
-        return false;
-    }
-    *archive = args[0];
-    return true;
-}
-
 std::string date_text(const uint8_t packed[4]) {
     const CalendarTime t = unpack_dos_date_time(read_dos_date_time(packed));
     char text[32];
     snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d%s", t.year, t.month, t.day, t.hour,
              t.minute, t.second, is_valid_calendar_time(t) ? "" : "?");
     return text;
+}
+
+// A stored name as a JSON string. Names are bytes in the ANSI code page, not
+// UTF-8: each byte from 0x80 up is written as the code point of the same
+// number (\u0080 to \u00ff), so the stored bytes can be read back exactly.
+std::string json_string(const char* text) {
+    std::string out = "\"";
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
+        if (*p == '"' || *p == '\\') {
+            out += '\\';
+            out += char(*p);
+        } else if (*p < 0x20 || *p >= 0x7F) {
+            char escaped[8];
+            snprintf(escaped, sizeof escaped, "\\u%04x", *p);
+            out += escaped;
+        } else {
+            out += char(*p);
+        }
+    }
+    return out + "\"";
+}
+
+// One member as a JSON object on one line. `size` and `packed` are numbers,
+// or "-" when unknown (written as null); the time is ISO 8601 UTC, or null
+// when the stored value names no real moment (then "stored_time" keeps it).
+void print_json_member(const ArchiveEntry& e, const std::string& size, const std::string& packed) {
+    const uint32_t stored = read_dos_date_time(e.dos_date_time);
+    const CalendarTime t = unpack_dos_date_time(stored);
+    char time[40] = "null";
+    if (is_valid_calendar_time(t))
+        snprintf(time, sizeof time, "\"%04d-%02d-%02dT%02d:%02d:%02dZ\"", t.year, t.month, t.day,
+                 t.hour, t.minute, t.second);
+    std::string fields = "{\"folder\": " + json_string(e.folder) +
+                         ", \"name\": " + json_string(e.name) +
+                         ", \"size\": " + (size == "-" ? "null" : size) +
+                         ", \"packed_size\": " + (packed == "-" ? "null" : packed) +
+                         ", \"time\": " + time + ", \"stored_time\": " + std::to_string(stored) +
+                         ", \"offset\": " + std::to_string(e.offset);
+    // A member's checksum joins the fields here, for archives that carry them.
+    printf("%s}", fields.c_str());
 }
 
 // Splits a stored folder and name into the components of a path below the
@@ -176,11 +181,9 @@ void set_modification_time(const fs::path& path, const uint8_t packed[4]) {
     utime(path.string().c_str(), &times);
 }
 
-} // namespace
-
-int command_list(const std::vector<std::string>& args) {
-    std::string path;
-    if (!single_archive(args, LIST_HELP, &path)) return EXIT_USAGE;
+int run_list(const Invocation& invocation) {
+    const std::string& path = invocation.operands[0];
+    const bool json = invocation.has("json");
     ArchiveReader archive;
     if (!archive.open(path)) return EXIT_DAMAGED;
     std::vector<uint64_t> starts;
@@ -188,7 +191,10 @@ int command_list(const std::vector<std::string>& args) {
     std::sort(starts.begin(), starts.end());
 
     int status = EXIT_OK;
-    printf("%10s %10s  %-19s  %10s  %s\n", "size", "packed", "date (UTC)", "offset", "member");
+    if (json)
+        printf("[");
+    else
+        printf("%10s %10s  %-19s  %10s  %s\n", "size", "packed", "date (UTC)", "offset", "member");
     for (int i = 0; i < archive.count; ++i) {
         const ArchiveEntry& e = g_entry_table[i];
         const uint64_t start = archive.member_start(i);
@@ -204,15 +210,20 @@ int command_list(const std::vector<std::string>& args) {
             complain(path + ": " + member_path(e) + ": damaged: size cut short");
             status = EXIT_DAMAGED;
         }
-        printf("%10s %10s  %-19s  %10u  %s\n", size.c_str(), packed.c_str(),
-               date_text(e.dos_date_time).c_str(), e.offset, member_path(e).c_str());
+        if (json) {
+            printf("%s\n", i ? "," : "");
+            print_json_member(e, size, packed);
+        } else {
+            printf("%10s %10s  %-19s  %10u  %s\n", size.c_str(), packed.c_str(),
+                   date_text(e.dos_date_time).c_str(), e.offset, member_path(e).c_str());
+        }
     }
+    if (json) printf("%s]\n", archive.count > 0 ? "\n" : "");
     return status;
 }
 
-int command_test(const std::vector<std::string>& args) {
-    std::string path;
-    if (!single_archive(args, TEST_HELP, &path)) return EXIT_USAGE;
+int run_test(const Invocation& invocation) {
+    const std::string& path = invocation.operands[0];
     ArchiveReader archive;
     if (!archive.open(path)) return EXIT_DAMAGED;
     int damaged = 0;
@@ -232,29 +243,10 @@ int command_test(const std::vector<std::string>& args) {
     return damaged ? EXIT_DAMAGED : EXIT_OK;
 }
 
-int command_extract(const std::vector<std::string>& args) {
-    std::string path;
-    std::string target = ".";
-    bool allow_outside = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--help" || args[i] == "-h") {
-            fputs(EXTRACT_HELP, stdout);
-            return EXIT_OK;
-        } else if (args[i] == "-C" && i + 1 < args.size()) {
-            target = args[++i];
-        } else if (args[i] == "--allow-outside") {
-            allow_outside = true;
-        } else if (path.empty() && !(args[i].size() > 1 && args[i][0] == '-')) {
-            path = args[i];
-        } else {
-            fputs(EXTRACT_HELP, stderr);
-            return EXIT_USAGE;
-        }
-    }
-    if (path.empty()) {
-        fputs(EXTRACT_HELP, stderr);
-        return EXIT_USAGE;
-    }
+int run_extract(const Invocation& invocation) {
+    const std::string& path = invocation.operands[0];
+    const std::string target = invocation.value("directory", ".");
+    const bool allow_outside = invocation.has("allow-outside");
     ArchiveReader archive;
     if (!archive.open(path)) return EXIT_DAMAGED;
     int failed = 0;
@@ -295,3 +287,62 @@ int command_extract(const std::vector<std::string>& args) {
     end_progress();
     return failed ? EXIT_DAMAGED : EXIT_OK;
 }
+
+const OptionSpec LIST_OPTIONS[] = {
+    {"json", 0, nullptr, "one JSON object per member, in a JSON array"},
+    {nullptr, 0, nullptr, nullptr},
+};
+
+const OptionSpec NO_OPTIONS[] = {
+    {nullptr, 0, nullptr, nullptr},
+};
+
+const OptionSpec EXTRACT_OPTIONS[] = {
+    {"directory", 'C', "DIR", "write below DIR (default: the current folder)"},
+    {"allow-outside", 0, nullptr, "write members whose path leaves DIR where they point"},
+    {nullptr, 0, nullptr, nullptr},
+};
+
+} // namespace
+
+const CommandSpec LIST_COMMAND = {
+    "list",
+    "ARCHIVE",
+    1,
+    1,
+    "list the members",
+    "Lists each member: uncompressed size, packed size (up to the next member\n"
+    "or the end of the file; '-' where unknown), date and time (UTC), offset\n"
+    "from the data base, and folder\\name. With --json, an array of objects\n"
+    "with folder, name, size, packed_size, time, stored_time and offset (null\n"
+    "where unknown; name bytes from 0x80 up as \\u0080 to \\u00ff).\n",
+    LIST_OPTIONS,
+    run_list,
+};
+
+const CommandSpec TEST_COMMAND = {
+    "test",
+    "ARCHIVE",
+    1,
+    1,
+    "decode every member and report damage",
+    "Decodes every member without writing it and reports damage: a directory\n"
+    "cut short, a size cut short, coded data past the end of the file, a match\n"
+    "past the member's size. Exit status 1 when anything is damaged.\n",
+    NO_OPTIONS,
+    run_test,
+};
+
+const CommandSpec EXTRACT_COMMAND = {
+    "extract",
+    "ARCHIVE",
+    1,
+    1,
+    "write the members below a folder (-C DIR)",
+    "Writes every member below DIR (default: the current folder) with its\n"
+    "folder and its stored modification time. Members whose folder or name\n"
+    "would land outside DIR (a leading backslash, a drive, '..') are refused\n"
+    "unless --allow-outside is given.\n",
+    EXTRACT_OPTIONS,
+    run_extract,
+};
