@@ -95,7 +95,7 @@ cp "$work/a.wpk" "$work/-q.wpk"
 (cd "$work" && check "-- before an operand" 0 "$wpk" test -- -q.wpk)
 grep -q "4 members" "$work/out" || { echo "FAIL: '--' did not end the options"; failures=$((failures + 1)); }
 check "list -q --json" 0 "$wpk" list -q --json "$work/a.wpk"
-python3 -c 'import json,sys; m=json.load(open(sys.argv[1])); assert len(m)==4 and m[-1]=={"folder":"","name":"HELLO.TXT","size":7,"packed_size":12,"time":"2001-02-03T04:05:06Z","stored_time":709042339,"offset":m[-1]["offset"]} and m[0]["folder"]=="AB\\CD"' "$work/out" ||
+python3 -c 'import json,sys,zlib; m=json.load(open(sys.argv[1])); assert len(m)==4 and m[-1]=={"folder":"","name":"HELLO.TXT","size":7,"packed_size":12,"time":"2001-02-03T04:05:06Z","stored_time":709042339,"offset":m[-1]["offset"],"checksum":"%08x" % zlib.crc32(b"hello\r\n")} and m[0]["folder"]=="AB\\CD"' "$work/out" ||
   { echo "FAIL: list --json"; cat "$work/out"; failures=$((failures + 1)); }
 
 # --mtime and SOURCE_DATE_EPOCH: the same files give the same bytes, whatever

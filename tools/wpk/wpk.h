@@ -11,6 +11,10 @@
 #include <utility>
 #include <vector>
 
+#include "archive/archive_signature.h"
+#include "pack/archive_writer.h"
+#include "pack/preflight.h"
+
 constexpr int EXIT_OK = 0;
 constexpr int EXIT_DAMAGED = 1; // damaged archive, or a member that failed
 constexpr int EXIT_USAGE = 2;
@@ -77,6 +81,34 @@ extern const CommandSpec PACK_COMMAND;
 extern const CommandSpec LIST_COMMAND;
 extern const CommandSpec TEST_COMMAND;
 extern const CommandSpec EXTRACT_COMMAND;
+extern const CommandSpec CHECK_COMMAND;
+extern const CommandSpec MEDIUM_COMMAND;
+
+// What test_archive read of an archive's directory, for the preflight.
+struct ArchiveNames {
+    SignatureKind signature = SIGNATURE_FOREIGN;
+    std::vector<PreflightMember> members;
+};
+
+// Decodes every member of the archive at `path`, verifying checksums where
+// it has them, reports each damaged member on stderr and, unless quiet, the
+// summary line on stdout. EXIT_OK or EXIT_DAMAGED. Fills `names` if given.
+int test_archive(const std::string& path, ArchiveNames* names);
+
+// Adds the files below `dir` as members in sorted order (wpk pack's rules).
+bool gather_dir(const std::string& dir, bool flat, std::vector<PackMember>* members);
+// Applies --mtime or SOURCE_DATE_EPOCH to the members gathered afterwards;
+// false (after saying why) when the time given is no time.
+bool fix_member_time(const Invocation& invocation);
+
+// The preflight of members packed from `trees` into `archive`: reports every
+// finding as a warning, or as an error when `strict`, and leaves out a member
+// that is an older copy of the archive itself. False when strict and
+// anything was found.
+bool preflight_members(std::vector<PackMember>* members, const std::vector<std::string>& trees,
+                       const std::string& archive, bool strict);
+// Reports findings about `where` on stderr; the number reported.
+size_t report_findings(const std::string& where, const std::vector<Finding>& findings, bool strict);
 
 // How much the tool says: -1 with -q (errors only), 0 by default, 1 with -v
 // (each member as it is handled).

@@ -16,10 +16,7 @@ namespace {
 
 // Every command wpk knows, in the order 'wpk --help' lists them.
 const CommandSpec* const COMMANDS[] = {
-    &PACK_COMMAND,
-    &LIST_COMMAND,
-    &TEST_COMMAND,
-    &EXTRACT_COMMAND,
+    &PACK_COMMAND, &LIST_COMMAND, &TEST_COMMAND, &EXTRACT_COMMAND, &CHECK_COMMAND, &MEDIUM_COMMAND,
 };
 
 bool g_progress_shown = false;

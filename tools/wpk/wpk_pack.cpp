@@ -50,6 +50,8 @@ PackMember member_for(const fs::path& file, const fs::path& relative, bool flat)
     return m;
 }
 
+} // namespace
+
 bool gather_dir(const std::string& dir, bool flat, std::vector<PackMember>* members) {
     std::error_code ec;
     if (!fs::is_directory(dir, ec)) {
@@ -70,6 +72,8 @@ bool gather_dir(const std::string& dir, bool flat, std::vector<PackMember>* memb
         members->push_back(member_for(file, file.lexically_relative(dir), flat));
     return true;
 }
+
+namespace {
 
 bool gather_list(const std::string& list, bool flat, std::vector<PackMember>* members) {
     std::ifstream in(list);
@@ -116,6 +120,8 @@ bool parse_when(const std::string& when, int64_t* seconds) {
     return *seconds >= DOS_EARLIEST && *seconds <= DOS_LATEST;
 }
 
+} // namespace
+
 // Sets the members' time from --mtime, or else from SOURCE_DATE_EPOCH.
 bool fix_member_time(const Invocation& invocation) {
     const char* epoch = getenv("SOURCE_DATE_EPOCH");
@@ -143,6 +149,8 @@ bool fix_member_time(const Invocation& invocation) {
     return true;
 }
 
+namespace {
+
 int run_pack(const Invocation& invocation);
 
 const OptionSpec PACK_OPTIONS[] = {
@@ -153,6 +161,7 @@ const OptionSpec PACK_OPTIONS[] = {
     {"mtime", 0, "WHEN",
      "store WHEN as every member's time: seconds since 1970 (@N or N) or a UTC date "
      "YYYY-MM-DD[ HH:MM:SS]; without it SOURCE_DATE_EPOCH, when set, does the same"},
+    {"strict", 0, nullptr, "treat the preflight's findings as errors: write nothing"},
     {nullptr, 0, nullptr, nullptr},
 };
 
@@ -172,7 +181,12 @@ const CommandSpec PACK_COMMAND = {
     "\n"
     "The archive is written to a temporary file and renamed into place at the\n"
     "end; nothing is left behind on failure. An archive holds at most 3000\n"
-    "members, folders and names of at most 255 bytes, members below 4 GiB.\n",
+    "members, folders and names of at most 255 bytes, members below 4 GiB.\n"
+    "Each member's CRC-32 is stored, for wpk test and the installer to verify.\n"
+    "\n"
+    "Before packing, the preflight warns of what the installer would do\n"
+    "otherwise than meant ('wpk check --help' lists it); --strict makes each\n"
+    "warning an error.\n",
     PACK_OPTIONS,
     run_pack,
 };
@@ -194,6 +208,11 @@ int run_pack(const Invocation& invocation) {
         if (!gather_dir(operands[i], flat, &members)) return EXIT_DAMAGED;
     for (const std::string& list : lists)
         if (!gather_list(list, flat, &members)) return EXIT_DAMAGED;
+    const std::vector<std::string> trees(operands.begin() + 1, operands.end());
+    if (!preflight_members(&members, trees, archive, invocation.has("strict"))) {
+        complain(archive + ": not written: the preflight found problems (--strict)");
+        return EXIT_DAMAGED;
+    }
 
     std::string error;
     PackTotals totals;

@@ -15,6 +15,7 @@
 #endif
 
 #include "archive/archive_directory.h"
+#include "archive/archive_signature.h"
 #include "archive/dos_time.h"
 #include "archive/entry_decoder.h"
 #include "archive/fatal_error.h"
@@ -46,6 +47,13 @@ struct ArchiveReader {
                      std::to_string(ENTRY_CAPACITY) + " entries");
             return false;
         }
+        const SignatureKind kind = classify_signature(g_archive_signature, g_archive_unused);
+        if (count <= 0 && kind == SIGNATURE_FOREIGN) {
+            complain(path + ": not a wpk archive: no members, and its first 54 bytes are no " +
+                     "signature wpk writes");
+            return false;
+        }
+        g_member_crc_wanted = kind == SIGNATURE_WPK_CHECKSUMS;
         return true;
     }
 
@@ -81,17 +89,25 @@ const char* fault_text(DecodeFault fault) {
     return "ok";
 }
 
-// Decodes member i into `out` (null: discard); the fault, NONE when clean.
-DecodeFault decode_member(ArchiveReader& archive, int i, FILE* out) {
+// Decodes member i into `out` (null: discard); what is wrong with it, empty
+// when it is clean (and matches its checksum, in an archive that has them).
+std::string decode_member(ArchiveReader& archive, int i, FILE* out) {
     g_fatal_error_shows_box = false;
     FatalJumpScope armed;
     if (fseek(archive.file, long(archive.member_start(i)), SEEK_SET) != 0)
-        return DecodeFault::SIZE_CUT_SHORT;
+        return fault_text(DecodeFault::SIZE_CUT_SHORT);
     try {
         decode_entry(archive.file, out);
     } catch (const FatalUnpackExit&) {
     }
-    return g_decode_fault;
+    if (g_decode_fault != DecodeFault::NONE) return fault_text(g_decode_fault);
+    if (g_member_crc_wanted && g_member_crc != g_entry_table[i].reserved) {
+        char text[64];
+        snprintf(text, sizeof text, "checksum mismatch (CRC-32 %08X, stored %08X)", g_member_crc,
+                 g_entry_table[i].reserved);
+        return text;
+    }
+    return "";
 }
 
 std::string date_text(const uint8_t packed[4]) {
@@ -138,7 +154,11 @@ void print_json_member(const ArchiveEntry& e, const std::string& size, const std
                          ", \"packed_size\": " + (packed == "-" ? "null" : packed) +
                          ", \"time\": " + time + ", \"stored_time\": " + std::to_string(stored) +
                          ", \"offset\": " + std::to_string(e.offset);
-    // A member's checksum joins the fields here, for archives that carry them.
+    if (g_member_crc_wanted) {
+        char crc[16];
+        snprintf(crc, sizeof crc, "%08x", e.reserved);
+        fields += ", \"checksum\": \"" + std::string(crc) + "\"";
+    }
     printf("%s}", fields.c_str());
 }
 
@@ -222,25 +242,39 @@ int run_list(const Invocation& invocation) {
     return status;
 }
 
-int run_test(const Invocation& invocation) {
-    const std::string& path = invocation.operands[0];
+} // namespace
+
+int test_archive(const std::string& path, ArchiveNames* names) {
     ArchiveReader archive;
     if (!archive.open(path)) return EXIT_DAMAGED;
+    if (names) {
+        names->signature = classify_signature(g_archive_signature, g_archive_unused);
+        for (int i = 0; i < archive.count; ++i)
+            names->members.push_back({g_entry_table[i].folder, g_entry_table[i].name});
+    }
     int damaged = 0;
     for (int i = 0; i < archive.count; ++i) {
         const std::string name = member_path(g_entry_table[i]);
         show_progress(i + 1, size_t(archive.count), name);
-        const DecodeFault fault = decode_member(archive, i, nullptr);
-        if (fault != DecodeFault::NONE) {
+        const std::string damage = decode_member(archive, i, nullptr);
+        if (!damage.empty()) {
             end_progress();
-            complain(path + ": " + name + ": damaged: " + fault_text(fault));
+            complain(path + ": " + name + ": damaged: " + damage);
             ++damaged;
         }
     }
     end_progress();
     const int members = archive.count > 0 ? archive.count : 0;
-    printf("%s: %d members, %d damaged\n", path.c_str(), members, damaged);
+    if (g_verbosity >= 0)
+        printf("%s: %d members, %d damaged%s\n", path.c_str(), members, damaged,
+               g_member_crc_wanted ? ", checksums verified" : "");
     return damaged ? EXIT_DAMAGED : EXIT_OK;
+}
+
+namespace {
+
+int run_test(const Invocation& invocation) {
+    return test_archive(invocation.operands[0], nullptr);
 }
 
 int run_extract(const Invocation& invocation) {
@@ -274,13 +308,14 @@ int run_extract(const Invocation& invocation) {
             ++failed;
             continue;
         }
-        DecodeFault fault = decode_member(archive, i, out);
-        if (fflush(out) != 0 && fault == DecodeFault::NONE) fault = DecodeFault::WRITE_FAILED;
-        if (fclose(out) != 0 && fault == DecodeFault::NONE) fault = DecodeFault::WRITE_FAILED;
+        std::string damage = decode_member(archive, i, out);
+        const bool flushed = fflush(out) == 0;
+        if (fclose(out) != 0 || !flushed)
+            if (damage.empty()) damage = fault_text(DecodeFault::WRITE_FAILED);
         set_modification_time(file, e.dos_date_time);
-        if (fault != DecodeFault::NONE) {
+        if (!damage.empty()) {
             end_progress();
-            complain(path + ": " + name + ": damaged: " + fault_text(fault));
+            complain(path + ": " + name + ": damaged: " + damage);
             ++failed;
         }
     }
@@ -328,7 +363,10 @@ const CommandSpec TEST_COMMAND = {
     "decode every member and report damage",
     "Decodes every member without writing it and reports damage: a directory\n"
     "cut short, a size cut short, coded data past the end of the file, a match\n"
-    "past the member's size. Exit status 1 when anything is damaged.\n",
+    "past the member's size, and, in archives that carry them (wpk pack writes\n"
+    "them), a member whose CRC-32 differs from the one stored. A file with no\n"
+    "members and no wpk signature is reported as no archive. Exit status 1 when\n"
+    "anything is damaged.\n",
     NO_OPTIONS,
     run_test,
 };
@@ -342,7 +380,8 @@ const CommandSpec EXTRACT_COMMAND = {
     "Writes every member below DIR (default: the current folder) with its\n"
     "folder and its stored modification time. Members whose folder or name\n"
     "would land outside DIR (a leading backslash, a drive, '..') are refused\n"
-    "unless --allow-outside is given.\n",
+    "unless --allow-outside is given. Members are checked against their stored\n"
+    "CRC-32 where the archive carries checksums; a mismatch is reported as damage.\n",
     EXTRACT_OPTIONS,
     run_extract,
 };
