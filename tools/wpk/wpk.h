@@ -107,7 +107,7 @@ bool fix_member_time(const Invocation& invocation);
 // anything was found.
 bool preflight_members(std::vector<PackMember>* members, const std::vector<std::string>& trees,
                        const std::string& archive, bool strict);
-// Reports findings about `where` on stderr; the number reported.
+// Reports findings about `where` on stderr (warnings not with -q); their number.
 size_t report_findings(const std::string& where, const std::vector<Finding>& findings, bool strict);
 
 // How much the tool says: -1 with -q (errors only), 0 by default, 1 with -v

@@ -56,6 +56,7 @@ const OptionSpec CHECK_OPTIONS[] = {
 
 size_t report_findings(const std::string& where, const std::vector<Finding>& findings,
                        bool strict) {
+    if (g_verbosity < 0 && !strict) return findings.size(); // -q: errors only
     for (const Finding& f : findings)
         complain(std::string(strict ? "error: " : "warning: ") + where + ": " + finding_line(f));
     return findings.size();

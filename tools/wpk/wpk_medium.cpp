@@ -98,7 +98,7 @@ int run_program(const std::vector<std::string>& args) {
 }
 
 bool write_text(const fs::path& path, const char* text) {
-    FILE* f = fopen(path.c_str(), "wb");
+    FILE* f = fopen(path.string().c_str(), "wb");
     if (!f) return false;
     const bool ok = fputs(text, f) >= 0;
     return fclose(f) == 0 && ok;
@@ -264,7 +264,7 @@ int run_medium(const Invocation& invocation) {
     }
     scratch.done = true;
     if (g_verbosity >= 0) {
-        printf("%s: %s and %s, %zu members, %llu bytes packed into %llu\n", outdir.c_str(),
+        printf("%s: %s and %s, %zu members, %llu bytes packed into %llu\n", outdir.string().c_str(),
                PROGRAM_NAME, ARCHIVE_FILE, members.size(),
                (unsigned long long)totals.original_bytes, (unsigned long long)totals.archive_bytes);
         if (!iso.empty()) printf("%s: ISO 9660 image of the medium\n", iso.c_str());
