@@ -49,6 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Invocation invocation;
     invocation.command = &TEST_COMMAND;
     invocation.operands = {g_archive_path};
+    invocation.options = {{"jobs", "1"}}; // no worker processes inside the fuzzer
     const int status = TEST_COMMAND.run(invocation);
 
     if (status != EXIT_OK && status != EXIT_DAMAGED)

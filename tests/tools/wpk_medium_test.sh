@@ -27,6 +27,8 @@ python3 "$here/flip_member_bit.py" "$wpk" "$work/a.wpk" 'DATA\TABLE.TXT' "$work/
   fail "no silent flip found"
 check "test, flipped bit" 1 "$wpk" test "$work/flipped.wpk"
 expect_err "flipped bit" 'DATA\TABLE.TXT: damaged: checksum mismatch'
+check "test -j 1, flipped bit" 1 "$wpk" test -j 1 "$work/flipped.wpk"
+expect_err "flipped bit, one process" 'DATA\TABLE.TXT: damaged: checksum mismatch'
 check "extract, flipped bit" 1 "$wpk" extract "$work/flipped.wpk" -C "$work/x"
 expect_err "extract, flipped bit" 'DATA\TABLE.TXT: damaged: checksum mismatch'
 check "check, flipped bit" 1 "$wpk" check "$work/flipped.wpk"

@@ -90,10 +90,10 @@ struct ArchiveNames {
     std::vector<PreflightMember> members;
 };
 
-// Decodes every member of the archive at `path`, verifying checksums where
-// it has them, reports each damaged member on stderr and, unless quiet, the
-// summary line on stdout. EXIT_OK or EXIT_DAMAGED. Fills `names` if given.
-int test_archive(const std::string& path, ArchiveNames* names);
+// Decodes every member of the archive at `path` (on `jobs` processes, see
+// wpk_members.h), verifying checksums where it has them, reports each damaged member on stderr and,
+// unless quiet, the summary line on stdout. EXIT_OK or EXIT_DAMAGED. Fills `names` if given.
+int test_archive(const std::string& path, int jobs, ArchiveNames* names);
 
 // Adds the files below `dir` as members in sorted order (wpk pack's rules).
 bool gather_dir(const std::string& dir, bool flat, std::vector<PackMember>* members);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "wpk.h"
+#include "wpk_members.h"
 
 namespace fs = std::filesystem;
 
@@ -128,7 +129,8 @@ int run_check(const Invocation& invocation) {
             input.empty_folders = empty_folders(operand);
         } else {
             ArchiveNames names;
-            if (test_archive(operand, &names) != EXIT_OK) status = EXIT_DAMAGED;
+            if (test_archive(operand, jobs_from_option(""), &names) != EXIT_OK)
+                status = EXIT_DAMAGED;
             input.members = names.members;
             if (names.signature == SIGNATURE_FOREIGN && !names.members.empty())
                 findings.push_back({FindingKind::UNKNOWN_SIGNATURE, "",

@@ -18,6 +18,7 @@ extern char** environ;
 #include <vector>
 
 #include "wpk.h"
+#include "wpk_members.h"
 
 namespace fs = std::filesystem;
 
@@ -236,7 +237,7 @@ int run_medium(const Invocation& invocation) {
         complain("medium: " + program + ": cannot copy: " + ec.message());
         return EXIT_DAMAGED;
     }
-    if (test_archive(new_archive.string(), nullptr) != EXIT_OK) {
+    if (test_archive(new_archive.string(), jobs_from_option(""), nullptr) != EXIT_OK) {
         complain("medium: the archive written does not test clean; nothing written");
         return EXIT_DAMAGED;
     }
