@@ -237,7 +237,11 @@ int run_medium(const Invocation& invocation) {
         complain("medium: " + program + ": cannot copy: " + ec.message());
         return EXIT_DAMAGED;
     }
-    if (test_archive(new_archive.string(), jobs_from_option(""), nullptr) != EXIT_OK) {
+    const int verbosity = g_verbosity;
+    g_verbosity = -1; // damage is still told; the summary below names the final file
+    const int tested = test_archive(new_archive.string(), jobs_from_option(""), nullptr);
+    g_verbosity = verbosity;
+    if (tested != EXIT_OK) {
         complain("medium: the archive written does not test clean; nothing written");
         return EXIT_DAMAGED;
     }
@@ -265,8 +269,9 @@ int run_medium(const Invocation& invocation) {
     }
     scratch.done = true;
     if (g_verbosity >= 0) {
-        printf("%s: %s and %s, %zu members, %llu bytes packed into %llu\n", outdir.string().c_str(),
-               PROGRAM_NAME, ARCHIVE_FILE, members.size(),
+        printf("%s: %s and %s, %zu members (tested, checksums verified), %llu bytes packed "
+               "into %llu\n",
+               outdir.string().c_str(), PROGRAM_NAME, ARCHIVE_FILE, members.size(),
                (unsigned long long)totals.original_bytes, (unsigned long long)totals.archive_bytes);
         if (!iso.empty()) printf("%s: ISO 9660 image of the medium\n", iso.c_str());
     }
