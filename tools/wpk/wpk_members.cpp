@@ -1,6 +1,7 @@
 #include "wpk_members.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -142,8 +143,10 @@ void for_each_member(const ArchiveReader& archive, int jobs, const DecodeAhead& 
         for (int i = 0; i < count; ++i) {
             int finished;
             while (workers_left &&
-                   shared->outcome[i].state.load(std::memory_order_acquire) == PENDING)
-                workers_left = read(wake[0], &finished, sizeof finished) > 0;
+                   shared->outcome[i].state.load(std::memory_order_acquire) == PENDING) {
+                const ssize_t n = read(wake[0], &finished, sizeof finished);
+                workers_left = n > 0 || (n < 0 && errno == EINTR);
+            }
             handle_in_order(&shared->outcome[i], i, handle);
         }
         close(wake[0]);
