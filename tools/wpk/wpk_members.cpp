@@ -1,8 +1,11 @@
 #include "wpk_members.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "archive/entry_decoder.h"
 #include "wpk.h"
@@ -45,16 +48,38 @@ int processor_count() {
     return n > 0 ? int(n) : 1;
 }
 
-// Shared with the workers: the next member to take, then the outcomes.
+// Shared with the workers: how many members they have taken (in the order
+// of largest_first), then the outcomes in member order.
 struct SharedOutcomes {
     std::atomic<int32_t> next;
     MemberOutcome outcome[1]; // as many as the archive has members
 };
 
-[[noreturn]] void run_worker(const ArchiveReader& archive, SharedOutcomes* shared, int wake,
-                             const DecodeAhead& decode_ahead) {
+// The members from the largest coded stream (up to the next member or the
+// end of the file) to the smallest: taken in this order, the last member a
+// worker starts is a short one, so the workers finish nearly together.
+std::vector<int> largest_first(const ArchiveReader& archive) {
+    std::vector<uint64_t> starts;
+    for (int i = 0; i < archive.count; ++i) starts.push_back(archive.member_start(i));
+    std::sort(starts.begin(), starts.end());
+    std::vector<uint64_t> coded(size_t(archive.count), 0);
+    for (int i = 0; i < archive.count; ++i) {
+        const auto next = std::upper_bound(starts.begin(), starts.end(), archive.member_start(i));
+        const uint64_t end = next == starts.end() ? archive.file_size : *next;
+        coded[size_t(i)] = end > archive.member_start(i) ? end - archive.member_start(i) : 0;
+    }
+    std::vector<int> order(size_t(archive.count));
+    for (int i = 0; i < archive.count; ++i) order[size_t(i)] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int a, int b) { return coded[size_t(a)] > coded[size_t(b)]; });
+    return order;
+}
+
+[[noreturn]] void run_worker(const ArchiveReader& archive, const std::vector<int>& order,
+                             SharedOutcomes* shared, int wake, const DecodeAhead& decode_ahead) {
     FILE* file = fopen(archive.path.c_str(), "rb");
-    for (int i; file && (i = shared->next.fetch_add(1)) < archive.count;) {
+    for (int k; file && (k = shared->next.fetch_add(1)) < archive.count;) {
+        const int i = order[size_t(k)];
         MemberOutcome& o = shared->outcome[i];
         const uint32_t start = archive.member_start(i);
         if (member_reads_carried_bytes(file, start)) {
@@ -99,6 +124,7 @@ void for_each_member(const ArchiveReader& archive, int jobs, const DecodeAhead& 
     int wake[2] = {-1, -1};
     if (memory != MAP_FAILED && pipe(wake) == 0) {
         auto* shared = static_cast<SharedOutcomes*>(memory); // zero-filled: all PENDING
+        const std::vector<int> order = largest_first(archive);
         fflush(stdout);
         fflush(stderr);
         int started = 0;
@@ -106,7 +132,7 @@ void for_each_member(const ArchiveReader& archive, int jobs, const DecodeAhead& 
             const pid_t pid = fork();
             if (pid == 0) {
                 close(wake[0]);
-                run_worker(archive, shared, wake[1], decode_ahead);
+                run_worker(archive, order, shared, wake[1], decode_ahead);
             }
             if (pid > 0) ++started;
         }
@@ -117,8 +143,10 @@ void for_each_member(const ArchiveReader& archive, int jobs, const DecodeAhead& 
         for (int i = 0; i < count; ++i) {
             int finished;
             while (workers_left &&
-                   shared->outcome[i].state.load(std::memory_order_acquire) == PENDING)
-                workers_left = read(wake[0], &finished, sizeof finished) > 0;
+                   shared->outcome[i].state.load(std::memory_order_acquire) == PENDING) {
+                const ssize_t n = read(wake[0], &finished, sizeof finished);
+                workers_left = n > 0 || (n < 0 && errno == EINTR);
+            }
             handle_in_order(&shared->outcome[i], i, handle);
         }
         close(wake[0]);

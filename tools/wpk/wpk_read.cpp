@@ -2,9 +2,6 @@
 // reader and entry decoder.
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -15,8 +12,6 @@
 #include "wpk.h"
 #include "wpk_members.h"
 #include "wpk_reader.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
