@@ -4,6 +4,7 @@
 #include <io.h>
 #include <process.h>
 #else
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -80,18 +81,26 @@ bool on_path(const char* tool) {
 #endif
 }
 
-// Runs a program with its arguments, its output on ours; its exit status,
-// or -1 when it could not be started.
-int run_program(const std::vector<std::string>& args) {
+// Runs a program with its arguments, its standard output on ours and its
+// messages into `messages` (always printing a banner, xorriso is shown only
+// when it fails); its exit status, or -1 when it could not be started.
+int run_program(const std::vector<std::string>& args, const std::string& messages) {
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
 #ifdef _WIN32
+    (void)messages;
     const intptr_t status = _spawnvp(_P_WAIT, argv[0], argv.data());
     return status < 0 ? -1 : int(status);
 #else
     pid_t pid;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, messages.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return -1;
     int status = 0;
     if (waitpid(pid, &status, 0) != pid) return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -125,13 +134,25 @@ struct Scratch {
 
 bool make_iso(const std::string& iso, const fs::path& program, const fs::path& archive,
               const fs::path& autorun) {
+    const std::string messages = iso + ".log";
     const int status = run_program(
         {ISO_TOOL, "-report_about", "SORRY", "-as", "mkisofs", "-quiet", "-J", "-r", "-V",
          ISO_VOLUME, "-o", iso, "-graft-points", std::string(PROGRAM_NAME) + "=" + program.string(),
-         std::string(ARCHIVE_FILE) + "=" + archive.string(), "AUTORUN.INF=" + autorun.string()});
-    if (status != 0)
-        complain("medium: " + iso + ": xorriso failed (status " + std::to_string(status) +
-                 "); no image written");
+         std::string(ARCHIVE_FILE) + "=" + archive.string(), "AUTORUN.INF=" + autorun.string()},
+        messages);
+    if (status != 0) {
+        if (FILE* f = fopen(messages.c_str(), "rb")) {
+            char line[512];
+            while (fgets(line, sizeof line, f)) fputs(line, stderr);
+            fclose(f);
+        }
+        complain("medium: " + iso + ": " +
+                 (status < 0 ? std::string("xorriso could not be run there")
+                             : "xorriso failed (status " + std::to_string(status) + ")") +
+                 "; no image written");
+    }
+    std::error_code ec;
+    fs::remove(messages, ec);
     return status == 0;
 }
 
