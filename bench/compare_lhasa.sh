@@ -6,7 +6,7 @@
 # and with `lzh_wrap` into an .lzh holding the same -lh1- bits, checks both
 # (lha -t must report no error and test every member), then times, best of
 # RUNS runs each:
-#   ours:  wpk test ARCHIVE      (decodes every member, discards the bytes)
+#   ours:  wpk test -j 1 ARCHIVE (one process: decodes every member, discards the bytes)
 #   lhasa: lha -tq ARCHIVE.lzh   (decodes every member, checks its CRC-16)
 # and prints MB/s (10^6 bytes of uncompressed data per second, wall clock)
 # for both and the ratio ours/lhasa.
@@ -121,7 +121,7 @@ if [[ $lha_status -ne 0 ]] || grep -qiE 'error|fail|unknown|corrupt' "$WORK/lha_
 fi
 
 # --- Decode, best of RUNS -------------------------------------------------------
-ours_ns=$(best_of "$WPK" test "$WORK/out.wpk")
+ours_ns=$(best_of "$WPK" test -j 1 "$WORK/out.wpk")
 lhasa_ns=$(best_of lha -tq "$WORK/out.lzh")
 
 echo
@@ -135,7 +135,7 @@ awk -v o="$ORIGINAL" -v a="$ARCHIVE_BYTES" -v s="$wpk_streams" -v l="$LZH_BYTES"
 echo "  coded bits: the same $lzh_data bytes in both archives; lha -t: $tested of $MEMBERS members tested, no error"
 echo
 echo "decode (best of $RUNS runs, every member, output discarded)"
-printf '  %-38s %8s s %8s MB/s\n' "ours:  wpk test" "$(seconds "$ours_ns")" "$(mbps "$ORIGINAL" "$ours_ns")"
+printf '  %-38s %8s s %8s MB/s\n' "ours:  wpk test -j 1" "$(seconds "$ours_ns")" "$(mbps "$ORIGINAL" "$ours_ns")"
 printf '  %-38s %8s s %8s MB/s\n' "lhasa: lha -tq (also checks CRC-16)" "$(seconds "$lhasa_ns")" "$(mbps "$ORIGINAL" "$lhasa_ns")"
 awk -v a="$ours_ns" -v b="$lhasa_ns" 'BEGIN { printf "  ratio ours/lhasa (throughput): %.2fx\n", b / a }'
 

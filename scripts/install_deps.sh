@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ python3 googletest libgtest-dev libbenchmark-dev lhasa
   clang libclang-rt-14-dev
   g++-mingw-w64-i686 wine wine32:i386 xvfb xauth xdotool imagemagick
-  fonts-liberation fonts-nanum locales
+  fonts-liberation fonts-nanum locales xorriso
 )
 
 missing=()

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The main job: build the medium (dist/: WBOOT.EXE and W_SETUP.WPK packed by
-# wpk from a demonstration tree), check the archive round trip with wpk, then
-# run the medium under Wine on a virtual display: a screenshot of the splash
-# is saved, and what the demonstration setup program received is printed.
+# The main job: make the medium (dist/: WBOOT.EXE and W_SETUP.WPK, and an
+# ISO image of it) from a demonstration tree with `wpk medium`, check the
+# archive round trip with wpk, then run the medium under Wine on a virtual
+# display: a screenshot of the splash is saved, and what the demonstration
+# setup program received is printed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install_deps.sh
@@ -11,7 +12,7 @@ bash scripts/build.sh host win >/dev/null
 wpk=build/host/tools/wpk/wpk
 out=build/main
 rm -rf dist "$out"
-mkdir -p dist "$out/tree/DATA/DOCS" "$out/tree/DATA/SAMPLES"
+mkdir -p "$out/tree/DATA/DOCS" "$out/tree/DATA/SAMPLES"
 
 echo "== the medium"
 cp build/win/w_setup_demo.exe "$out/tree/W_SETUP.EXE"
@@ -20,10 +21,8 @@ cp -r src "$out/tree/DATA/SOURCES"
 seq 1 100000 >"$out/tree/DATA/SAMPLES/NUMBERS.TXT"
 # Enough data that the unpack stays on screen for the screenshot.
 head -c 24000000 /dev/urandom >"$out/tree/DATA/SAMPLES/NOISE.BIN"
-"$wpk" pack dist/W_SETUP.WPK "$out/tree"
-cp build/win/wboot.exe dist/WBOOT.EXE
+"$wpk" medium --iso "$out/medium.iso" dist "$out/tree"
 "$wpk" list dist/W_SETUP.WPK | head -n 8
-"$wpk" test dist/W_SETUP.WPK
 "$wpk" extract dist/W_SETUP.WPK -C "$out/extracted"
 diff -r "$out/tree" "$out/extracted" && echo "round trip exact: $(find "$out/tree" -type f | wc -l) files"
 

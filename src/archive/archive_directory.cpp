@@ -6,6 +6,7 @@
 ArchiveEntry* g_entry_table = nullptr;
 int32_t g_entry_count = 0;
 uint32_t g_data_base = 0;
+uint8_t g_archive_signature[SIGNATURE_SIZE];
 uint8_t g_archive_unused[2];
 
 namespace {
@@ -63,9 +64,8 @@ int32_t read_archive_directory(FILE* stream) {
     g_entry_count = 0;
     g_data_base = 0;
 
-    uint8_t signature[SIGNATURE_SIZE];
     uint8_t count_bytes[2];
-    if (!read_exact(stream, signature, SIGNATURE_SIZE) ||
+    if (!read_exact(stream, g_archive_signature, SIGNATURE_SIZE) ||
         !read_exact(stream, g_archive_unused, 2) || !read_exact(stream, count_bytes, 2))
         return DIRECTORY_DAMAGED;
 

@@ -18,7 +18,7 @@ constexpr int NAME_BUFFER_SIZE = 260;
 // as one 14-byte block) and the two names.
 struct ArchiveEntry {
     uint32_t offset;          // member stream position, relative to g_data_base
-    uint32_t reserved;        // stored, never interpreted
+    uint32_t reserved;        // the member's CRC-32 in archives marked for it (archive_signature.h)
     uint8_t dos_date_time[4]; // packed date and time (see dos_time.h)
     uint8_t folder_length;
     uint8_t name_length;
@@ -33,10 +33,11 @@ using EntryTable = ArchiveEntry[ENTRY_CAPACITY];
 // range of a 16-bit count, so it cannot be mistaken for one.
 constexpr int32_t DIRECTORY_DAMAGED = -65536;
 
-extern ArchiveEntry* g_entry_table; // ENTRY_CAPACITY entries, owned by the caller
-extern int32_t g_entry_count;       // entries whose name buffers are allocated
-extern uint32_t g_data_base;        // file offset where member data begins
-extern uint8_t g_archive_unused[2]; // the two bytes after the signature
+extern ArchiveEntry* g_entry_table;                 // ENTRY_CAPACITY entries, owned by the caller
+extern int32_t g_entry_count;                       // entries whose name buffers are allocated
+extern uint32_t g_data_base;                        // file offset where member data begins
+extern uint8_t g_archive_signature[SIGNATURE_SIZE]; // as read; the reader never compares it
+extern uint8_t g_archive_unused[2];                 // the two bytes after the signature
 
 // Reads the header and the whole directory from `stream`, strictly forward,
 // into g_entry_table, and sets g_entry_count and g_data_base. Returns the

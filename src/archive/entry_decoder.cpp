@@ -2,10 +2,13 @@
 
 #include <cstring>
 
+#include "archive/crc32.h"
 #include "archive/fatal_error.h"
 
 uint8_t g_ring[RING_SIZE];
 uint32_t g_member_size;
+bool g_member_crc_wanted = false;
+uint32_t g_member_crc = 0;
 DecodeFault g_decode_fault = DecodeFault::NONE;
 
 namespace {
@@ -83,6 +86,7 @@ uint8_t g_window[WINDOW_FLUSH_AT + WINDOW_SLACK];
 // Writes the window bytes [from, to) to the member file.
 void write_window(FILE* out, uint32_t from, uint32_t to) {
     const size_t n = to - from;
+    if (g_member_crc_wanted) g_member_crc = crc32_update(g_member_crc, &g_window[from], n);
     if (out && n && fwrite(&g_window[from], 1, n, out) != n) {
         g_decode_fault = DecodeFault::WRITE_FAILED;
         fatal_error(TEXT_CANT_WRITE);
@@ -202,6 +206,7 @@ int decode_position(BitInput& in) {
 
 uint32_t decode_entry(FILE* in, FILE* out) {
     g_decode_fault = DecodeFault::NONE;
+    g_member_crc = 0;
     const uint32_t size = read_size(in);
     g_member_size = size;
     if (size == 0) return 0;

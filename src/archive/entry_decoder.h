@@ -16,6 +16,11 @@
 extern uint8_t g_ring[RING_SIZE];
 extern uint32_t g_member_size; // uncompressed size of the member being decoded
 
+// When g_member_crc_wanted is set, decode_entry leaves in g_member_crc the
+// CRC-32 of the bytes it produced (those it wrote to `out`, or would have).
+extern bool g_member_crc_wanted;
+extern uint32_t g_member_crc;
+
 // Why the last decode_entry failed or what it had to mend.
 enum class DecodeFault {
     NONE,

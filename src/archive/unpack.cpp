@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "archive/archive_directory.h"
+#include "archive/archive_signature.h"
+#include "archive/dos_time.h"
 #include "archive/entry_decoder.h"
 #include "archive/fatal_error.h"
 
@@ -70,6 +72,9 @@ void write_member(const ArchiveEntry& entry, const char* saved_folder, char* pat
     const int closed = fclose(g_output_stream);
     g_output_stream = nullptr;
     if (closed != 0) fatal_error(TEXT_CANT_WRITE);
+    // A member that differs from what was packed stops the installation
+    // here, so the setup program never starts from a damaged medium.
+    if (g_member_crc_wanted && g_member_crc != entry.reserved) fatal_error(TEXT_FILE_ERROR);
 }
 
 } // namespace
@@ -208,6 +213,7 @@ int16_t unpack_archive(const char* archive_name) {
 
     const int32_t count = read_archive_directory(g_archive_stream);
     if (count == DIRECTORY_DAMAGED) fatal_error(TEXT_FILE_ERROR);
+    g_member_crc_wanted = archive_has_checksums();
 
     char path[PATH_SLOT];
     for (int32_t i = 0; i < count; ++i) {

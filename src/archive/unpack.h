@@ -23,7 +23,9 @@ constexpr WindowsKind NT_KIND_FIRST = 5;
 // Unpacks `archive_name` (a bare file name). Returns 1 when the member loop
 // ran to its end, 0 when a failure was shown in a message box. Raises
 // fatal_error (and does not return) for a copy that cannot be opened, a
-// damaged directory, and the decoder's faults. The current folder is the
+// damaged directory, the decoder's faults, and, in an archive marked for
+// member checksums, a member whose written bytes do not match its CRC-32
+// (after that member's file was written, stamped and closed). The current folder is the
 // same on every exit.
 int16_t unpack_archive(const char* archive_name);
 

@@ -5,11 +5,10 @@
 #include <cstring>
 
 #include "archive/archive_directory.h"
+#include "archive/archive_signature.h"
+#include "archive/crc32.h"
 #include "archive/dos_time.h"
 #include "pack/lzhuf_encoder.h"
-
-const char ARCHIVE_SIGNATURE_TEXT[] = "WPK setup archive, LZHUF 4K window      \r\n";
-static_assert(sizeof ARCHIVE_SIGNATURE_TEXT - 1 == 42, "the signature line is 42 bytes");
 
 namespace {
 
@@ -66,18 +65,18 @@ bool check_members(const std::vector<PackMember>& members, std::string* error) {
     return true;
 }
 
-// The header and directory, with each record's offset taken from `offsets`.
+// The header and directory, marked for checksums, with each record's offset
+// and CRC-32 taken from `offsets` and `crcs`.
 std::vector<uint8_t> make_directory(const std::vector<PackMember>& members,
-                                    const std::vector<uint32_t>& offsets, uint32_t data_base) {
-    std::vector<uint8_t> out(ARCHIVE_SIGNATURE_TEXT, ARCHIVE_SIGNATURE_TEXT + 42);
-    out.push_back(0x1A);
-    out.resize(SIGNATURE_SIZE, 0);
-    put_u16(out, 0);                        // the two unused bytes
+                                    const std::vector<uint32_t>& offsets,
+                                    const std::vector<uint32_t>& crcs, uint32_t data_base) {
+    std::vector<uint8_t> out(SIGNATURE_SIZE + 2);
+    make_archive_signature(out.data(), true);
     put_u16(out, uint32_t(members.size())); // entry count
     for (size_t i = 0; i < members.size(); ++i) {
         const PackMember& m = members[i];
         put_u32(out, offsets[i]);
-        put_u32(out, 0); // reserved
+        put_u32(out, crcs[i]); // reserved: the member's CRC-32
         put_u32(out, m.dos_date_time);
         out.push_back(uint8_t(m.folder.size()));
         out.push_back(uint8_t(m.name.size()));
@@ -94,7 +93,8 @@ bool write_to_stream(FILE* out, const std::vector<PackMember>& members, std::str
                      PackTotals* totals,
                      const std::function<void(size_t, const PackMember&)>& progress) {
     std::vector<uint32_t> offsets(members.size(), 0);
-    std::vector<uint8_t> directory = make_directory(members, offsets, 0);
+    std::vector<uint32_t> crcs(members.size(), 0);
+    std::vector<uint8_t> directory = make_directory(members, offsets, crcs, 0);
     const uint64_t data_base = directory.size();
     if (fwrite(directory.data(), 1, directory.size(), out) != directory.size()) {
         *error = "write error";
@@ -120,6 +120,7 @@ bool write_to_stream(FILE* out, const std::vector<PackMember>& members, std::str
             return false;
         }
         offsets[i] = uint32_t(position - data_base);
+        crcs[i] = crc32_update(0, data->data(), data->size());
         if (fwrite(stream.data(), 1, stream.size(), out) != stream.size()) {
             *error = "write error";
             return false;
@@ -127,7 +128,7 @@ bool write_to_stream(FILE* out, const std::vector<PackMember>& members, std::str
         position += stream.size();
         if (totals) totals->original_bytes += data->size();
     }
-    directory = make_directory(members, offsets, uint32_t(data_base));
+    directory = make_directory(members, offsets, crcs, uint32_t(data_base));
     if (fseek(out, 0, SEEK_SET) != 0 ||
         fwrite(directory.data(), 1, directory.size(), out) != directory.size()) {
         *error = "write error";

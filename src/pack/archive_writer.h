@@ -15,9 +15,6 @@ struct PackMember {
     uint32_t dos_date_time = 0; // packed date and time (UTC)
 };
 
-// The 42-byte text line that opens every archive we write.
-extern const char ARCHIVE_SIGNATURE_TEXT[];
-
 // The packed date and time of a Unix time (UTC); times before 1980 become
 // 1980-01-01 00:00:00 and times after 2107 become 2107-12-31 23:59:58.
 uint32_t dos_date_time_from_unix(int64_t seconds);
@@ -27,8 +24,9 @@ struct PackTotals {
     uint64_t archive_bytes = 0;
 };
 
-// Writes the archive to `path` through a temporary file beside it, renamed
-// into place only when everything was written; on failure nothing is left
+// Writes the archive to `path`, each member's CRC-32 in its record and the
+// archive marked for checksums (archive_signature.h), through a temporary
+// file beside it, renamed into place only when everything was written; on failure nothing is left
 // behind and `error` says why. Refuses more than 3000 members, a folder or
 // name over 255 bytes, a member over 4 GiB - 1 bytes, and an archive beyond
 // 4 GiB. `progress`, when given, is called before each member.

@@ -1,7 +1,9 @@
 // The operating-system services the bootstrapper uses, named in its own
-// terms. win32/ implements them with the Windows calls; posix/ is a small
-// stand-in for the host build (tests, fuzzing, the wpk tool) that behaves as
-// the program expects the Windows calls to behave.
+// terms. win32/ implements them with the Windows calls. posix/ implements the
+// services that the archive, install and pack layers use (files, folders, the
+// system, message boxes as text) on the host for the wpk tool; the window and
+// painting services exist only on Windows. The unit tests link a recording
+// stand-in instead (tests/support).
 //
 // Paths are byte strings in Windows form: backslashes, an optional drive
 // letter and colon.
@@ -11,7 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "archive/dos_time.h"
+#include "platform/calendar_time.h"
 
 using WindowHandle = void*;
 constexpr WindowHandle NO_OWNER = nullptr;

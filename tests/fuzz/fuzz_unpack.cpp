@@ -32,7 +32,7 @@
 #include "archive/fatal_error.h"
 #include "fuzz_support.h"
 #include "install/work_folder.h"
-#include "platform/posix/platform_posix.h"
+#include "platform_stand_in.h"
 
 namespace {
 

@@ -49,6 +49,20 @@ head -c $((size - 200)) "$work/a.wpk" > "$work/cut-data.wpk"
 check "test, data cut short" 1 "$wpk" test "$work/cut-data.wpk"
 expect_err "data past the end" "damaged: coded data past the end of the file"
 check "extract, data cut short" 1 "$wpk" extract "$work/cut-data.wpk" -C "$work/y"
+# A damaged member leaves no file, whole or partial, unless asked to.
+[ -e "$work/y/AB/NOISE.BIN" ] && { echo "FAIL: damaged member left behind"; failures=$((failures + 1)); }
+[ -n "$(find "$work/y" -name '*.wpk-*')" ] && { echo "FAIL: temporary files left behind"; failures=$((failures + 1)); }
+[ -f "$work/y/AB/CD/NUMBERS.TXT" ] || { echo "FAIL: whole members not written"; failures=$((failures + 1)); }
+check "extract --keep-damaged" 1 "$wpk" extract --keep-damaged "$work/cut-data.wpk" -C "$work/y2"
+[ -s "$work/y2/AB/NOISE.BIN" ] || { echo "FAIL: --keep-damaged did not keep the member"; failures=$((failures + 1)); }
+
+# An existing file is replaced only with --overwrite.
+echo changed > "$work/x/HELLO.TXT"
+check "extract over existing files" 1 "$wpk" extract "$work/a.wpk" -C "$work/x"
+expect_err "existing file" "x/HELLO.TXT exists (--overwrite replaces it)"
+[ "$(cat "$work/x/HELLO.TXT")" = changed ] || { echo "FAIL: existing file replaced"; failures=$((failures + 1)); }
+check "extract --overwrite" 0 "$wpk" extract --overwrite "$work/a.wpk" -C "$work/x"
+diff -r "$work/tree" "$work/x" >/dev/null || { echo "FAIL: --overwrite did not replace"; failures=$((failures + 1)); }
 
 # A member whose folder climbs out of the target is refused, the rest written.
 python3 - "$work/a.wpk" "$work/evil.wpk" <<'PY'
@@ -60,15 +74,85 @@ check "extract, unsafe folder" 1 "$wpk" extract "$work/evil.wpk" -C "$work/z/in"
 expect_err "unsafe folder" "refused: would be written outside"
 [ -e "$work/z/CD/NUMBERS.TXT" ] && { echo "FAIL: member written outside the target"; failures=$((failures + 1)); }
 [ -f "$work/z/in/HELLO.TXT" ] || { echo "FAIL: safe members not written"; failures=$((failures + 1)); }
-check "extract --allow-outside" 0 "$wpk" extract "$work/evil.wpk" -C "$work/z/in" --allow-outside
+check "extract --allow-outside" 0 "$wpk" extract "$work/evil.wpk" -C "$work/z/in" --allow-outside --overwrite
 [ -f "$work/z/CD/NUMBERS.TXT" ] || { echo "FAIL: --allow-outside did not write the member"; failures=$((failures + 1)); }
 
-# Usage errors.
-check "no command" 2 "$wpk"
-check "unknown command" 2 "$wpk" frobnicate
-check "pack without dir" 2 "$wpk" pack "$work/b.wpk"
-check "help" 0 "$wpk" extract --help
+# Usage errors and the parser's answers: arguments | exit status | text on
+# stderr (or stdout for help and version).
+while IFS='|' read -r args want text; do
+  read -ra argv <<<"$args"
+  check "wpk $args" "$want" "$wpk" "${argv[@]}"
+  grep -qF -- "$text" "$work/err" "$work/out" ||
+    { echo "FAIL: wpk $args: output lacks '$text'"; cat "$work/err"; failures=$((failures + 1)); }
+done <<'TABLE'
+|2|usage: wpk COMMAND
+frobnicate|2|unknown command 'frobnicate'
+pack|2|pack: missing ARCHIVE
+pack b.wpk|2|nothing to pack
+pack --list|2|option '--list' needs a value (FILE)
+pack --mtime 1979-12-31 b.wpk .|2|--mtime '1979-12-31': not a time
+pack --mtime yesterday b.wpk .|2|--mtime 'yesterday': not a time
+pack --flat=1 b.wpk .|2|option '--flat' takes no value
+extract a.wpk -C|2|option '-C' needs a value (DIR)
+extract a.wpk --directory|2|option '--directory' needs a value (DIR)
+list --frob a.wpk|2|unknown option '--frob'
+list -z a.wpk|2|unknown option '-z'
+test a.wpk b.wpk|2|unexpected operand 'b.wpk'
+test|2|test: missing ARCHIVE
+extract --help|0|--overwrite
+--version|0|wpk 1.
+list --version|0|wpk 1.
+TABLE
 check "missing archive" 1 "$wpk" list "$work/none.wpk"
+# "--" ends the options: an archive named like an option.
+cp "$work/a.wpk" "$work/-q.wpk"
+(cd "$work" && check "-- before an operand" 0 "$wpk" test -- -q.wpk)
+grep -q "4 members" "$work/out" || { echo "FAIL: '--' did not end the options"; failures=$((failures + 1)); }
+check "list -q --json" 0 "$wpk" list -q --json "$work/a.wpk"
+python3 -c 'import json,sys,zlib; m=json.load(open(sys.argv[1])); assert len(m)==4 and m[-1]=={"folder":"","name":"HELLO.TXT","size":7,"packed_size":12,"time":"2001-02-03T04:05:06Z","stored_time":709042339,"offset":m[-1]["offset"],"checksum":"%08x" % zlib.crc32(b"hello\r\n")} and m[0]["folder"]=="AB\\CD"' "$work/out" ||
+  { echo "FAIL: list --json"; cat "$work/out"; failures=$((failures + 1)); }
 
+# --mtime and SOURCE_DATE_EPOCH: the same files give the same bytes, whatever
+# their own times.
+touch -d '2011-01-01 UTC' "$work/tree/AB/NOISE.BIN"
+check "pack --mtime" 0 "$wpk" pack --mtime '2020-02-02 02:02:02' "$work/m1.wpk" "$work/tree"
+touch -d '2015-05-05 UTC' "$work/tree/AB/NOISE.BIN" "$work/tree/HELLO.TXT"
+SOURCE_DATE_EPOCH=$(date -d '2020-02-02 02:02:02 UTC' +%s) check "pack SOURCE_DATE_EPOCH" 0 "$wpk" pack "$work/m2.wpk" "$work/tree"
+cmp -s "$work/m1.wpk" "$work/m2.wpk" || { echo "FAIL: --mtime archives differ"; failures=$((failures + 1)); }
+# Decoding on several processes gives what one gives, messages and files
+# alike. The last member is a hand-made stream of size 60 whose only symbol
+# is a match of 60 from position 4088 (code 11000101, then 11111111 111000):
+# it reads ring positions 4043 to 4095, which the member before it left, and
+# 0 to 6 (spaces), so it must be decoded after that one.
+mkdir -p "$work/many"
+for i in $(seq 1 40); do seq "$i" 7 $((i * 3000)) > "$work/many/F$i.TXT"; done
+printf 'abc' > "$work/many/ZZ.BIN"
+check "pack many" 0 "$wpk" pack "$work/many.wpk" "$work/many"
+python3 - "$work/many.wpk" <<'PY2'
+import struct, sys
+path = sys.argv[1]
+data = bytearray(open(path, 'rb').read())
+count = struct.unpack_from('<h', data, 56)[0]
+at, offsets = 58, []
+for _ in range(count):
+    offsets.append(struct.unpack_from('<I', data, at)[0])
+    at += 14 + data[at + 12] + data[at + 13]
+base = struct.unpack_from('<I', data, at)[0]
+data[54:56] = b'\0\0'  # the last member is made by hand: no checksum of it to verify
+open(path, 'wb').write(data[:base + offsets[-1]] + bytes([60, 0, 0, 0, 0xC5, 0xFF, 0xE0]))
+PY2
+for run in "test many" "extract -C $work/par1 many" "test cut-data" "extract -C $work/par2 cut-data"; do
+  read -ra argv <<<"$run"
+  archive="$work/${argv[-1]}.wpk"; unset 'argv[-1]'
+  "$wpk" "${argv[@]}" -j 1 "$archive" >"$work/serial.out" 2>"$work/serial.err"; serial=$?
+  "$wpk" "${argv[@]/par/pax}" -j 3 "$archive" >"$work/par.out" 2>"$work/par.err"; par=$?
+  sed -i "s/pax/par/g" "$work/par.out" "$work/par.err"
+  [ "$serial" = "$par" ] && cmp -s "$work/serial.out" "$work/par.out" && cmp -s "$work/serial.err" "$work/par.err" ||
+    { echo "FAIL: $run: parallel run differs"; diff "$work/serial.out" "$work/par.out"; failures=$((failures + 1)); }
+done
+diff -r "$work/par1" "$work/pax1" >/dev/null || { echo "FAIL: parallel extract differs"; failures=$((failures + 1)); }
+# F9.TXT is the member before it: its bytes 7 to 59 (mod 4096) of its last 4096.
+python3 -c 'import sys; d=open(sys.argv[1],"rb").read(); i=len(d)-4096+((7-len(d))%4096); assert open(sys.argv[2],"rb").read()==d[i:i+53]+b" "*7' "$work/many/F9.TXT" "$work/pax1/ZZ.BIN" ||
+  { echo "FAIL: the carried ring bytes were not the previous member's"; failures=$((failures + 1)); }
 [ "$failures" -eq 0 ] && echo "wpk cli: all checks passed"
 exit "$failures"

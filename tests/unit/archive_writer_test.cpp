@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "archive/archive_directory.h"
+#include "archive/archive_signature.h"
 #include "archive/dos_time.h"
 #include "archive/entry_decoder.h"
 #include "archive/fatal_error.h"
@@ -20,8 +21,10 @@ TEST(ArchiveWriter, LayoutReadsBackThroughTheReaderAndDecoder) {
     std::string error;
     const Bytes archive = build_archive(members, &error);
     ASSERT_FALSE(archive.empty()) << error;
-    EXPECT_EQ(std::string(archive.begin(), archive.begin() + 42), ARCHIVE_SIGNATURE_TEXT);
+    EXPECT_EQ(std::string(archive.begin(), archive.begin() + 42), CHECKSUM_SIGNATURE_TEXT);
     EXPECT_EQ(archive[42], 0x1A);
+    EXPECT_EQ(archive[54], CHECKSUM_MARK[0]);
+    EXPECT_EQ(archive[55], CHECKSUM_MARK[1]);
 
     g_entry_table = static_cast<ArchiveEntry*>(calloc(ENTRY_CAPACITY, sizeof(ArchiveEntry)));
     FILE* in = stream_of(archive);

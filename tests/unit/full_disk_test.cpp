@@ -10,7 +10,7 @@
 #include "archive/entry_decoder.h"
 #include "archive/fatal_error.h"
 #include "install/work_folder.h"
-#include "platform/posix/platform_posix.h"
+#include "platform_stand_in.h"
 #include "test_support.h"
 
 namespace {

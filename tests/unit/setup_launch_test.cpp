@@ -4,7 +4,7 @@
 
 #include "install/setup_launch.h"
 #include "install/work_folder.h"
-#include "platform/posix/platform_posix.h"
+#include "platform_stand_in.h"
 #include "test_support.h"
 
 namespace {

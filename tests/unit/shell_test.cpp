@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "install/work_folder.h"
-#include "platform/posix/platform_posix.h"
+#include "platform_stand_in.h"
 #include "shell/program_main.h"
 #include "shell/serial_ports.h"
 #include "shell/shell_texts.h"

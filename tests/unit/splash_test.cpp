@@ -2,7 +2,7 @@
 
 #include <sstream>
 
-#include "platform/posix/platform_posix.h"
+#include "platform_stand_in.h"
 #include "shell/shell_texts.h"
 #include "shell/splash_layout.h"
 #include "shell/splash_paint.h"

@@ -94,7 +94,7 @@ bool file_exists(const std::string& path) {
 
 #include <unistd.h>
 
-#include "platform/posix/platform_posix.h"
+#include "platform_stand_in.h"
 
 FakeMachine::FakeMachine() {
     char cwd[4096];

@@ -5,9 +5,10 @@
 #include <filesystem>
 
 #include "archive/archive_directory.h"
+#include "archive/entry_decoder.h"
 #include "archive/fatal_error.h"
 #include "archive/unpack.h"
-#include "platform/posix/platform_posix.h"
+#include "platform_stand_in.h"
 #include "test_support.h"
 
 namespace {
@@ -222,6 +223,86 @@ TEST_F(Unpack, DataCutShortKeepsWhatWasWritten) {
     EXPECT_LT(partial.size(), whole.size());
     EXPECT_TRUE(std::equal(partial.begin(), partial.end(), whole.begin()));
     EXPECT_EQ(current(), "C:\\WORK");
+}
+
+uint32_t le32_at(const Bytes& b, size_t at) {
+    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
+           uint32_t(b[at + 3]) << 24;
+}
+
+// The first bit position in archive[from, to) whose flip still decodes the
+// member stream at `from` without a fault but to other bytes than `want`.
+size_t silent_flip(const Bytes& archive, size_t from, size_t to, const Bytes& want) {
+    for (size_t at = from + 4; at < to; ++at) {
+        Bytes stream(archive.begin() + long(from), archive.begin() + long(to));
+        stream[at - from] ^= 0x08;
+        std::string fault;
+        const Bytes got = decode_bytes(stream, &fault);
+        if (fault.empty() && g_decode_fault == DecodeFault::NONE && got != want) return at;
+    }
+    return 0;
+}
+
+// Two members without folders: A.TXT, then B.TXT.
+struct TwoMembers {
+    Bytes archive;
+    size_t first, second; // file offsets of the member streams
+};
+
+TwoMembers two_members(const Bytes& a, const Bytes& b) {
+    std::string error;
+    TwoMembers t;
+    t.archive = build_archive({member("", "A.TXT", a), member("", "B.TXT", b)}, &error);
+    const size_t base_at = SIGNATURE_SIZE + 4 + 2 * (RECORD_FIXED_SIZE + 5);
+    const uint32_t base = le32_at(t.archive, base_at);
+    t.first = base + le32_at(t.archive, SIGNATURE_SIZE + 4);
+    t.second = base + le32_at(t.archive, SIGNATURE_SIZE + 4 + RECORD_FIXED_SIZE + 5);
+    return t;
+}
+
+TEST_F(Unpack, MemberNotMatchingItsChecksumIsFatalAfterItWasWritten) {
+    const Bytes a = text_bytes(6000, 3);
+    TwoMembers t = two_members(a, bytes_of("second"));
+    const size_t at = silent_flip(t.archive, t.first, t.second, a);
+    ASSERT_NE(at, 0u) << "no flip decodes cleanly to other bytes";
+    t.archive[at] ^= 0x08;
+    write_file(machine_.host("MEDIA/W_SETUP.WPK"), t.archive);
+    std::string fatal;
+    run(&fatal);
+    EXPECT_EQ(fatal, "File error !!");
+    EXPECT_EQ(captions(), std::vector<std::string>{"Fatal Error"});
+    EXPECT_EQ(read_file(machine_.host("WORK/A.TXT")).size(), a.size()); // written whole, wrong
+    EXPECT_FALSE(file_exists(machine_.host("WORK/B.TXT")));
+    EXPECT_EQ(g_output_stream, nullptr);
+}
+
+// Without the exact mark the `reserved` fields mean nothing: any values
+// there install as before, checksummed signature or not.
+TEST_F(Unpack, UnmarkedArchiveIgnoresItsReservedFields) {
+    const Bytes a = text_bytes(6000, 3);
+    struct Case {
+        const char* what;
+        size_t at;
+        uint8_t value;
+    };
+    const Case cases[] = {
+        {"mark bytes zero", SIGNATURE_SIZE, 0},
+        {"mark bytes other", SIGNATURE_SIZE + 1, 0x33},
+        {"foreign signature with the mark", 0, 'X'},
+    };
+    for (const Case& c : cases) {
+        TwoMembers t = two_members(a, bytes_of("second"));
+        t.archive[c.at] = c.value;
+        for (size_t record : {SIGNATURE_SIZE + 4, SIGNATURE_SIZE + 4 + RECORD_FIXED_SIZE + 5})
+            t.archive[record + 4] ^= 0x5A; // the stored CRC-32, now wrong
+        write_file(machine_.host("MEDIA/W_SETUP.WPK"), t.archive);
+        std::string fatal;
+        EXPECT_EQ(run(&fatal), 1) << c.what;
+        EXPECT_EQ(fatal, "") << c.what;
+        EXPECT_EQ(read_file(machine_.host("WORK/A.TXT")), a) << c.what;
+        EXPECT_EQ(read_file(machine_.host("WORK/B.TXT")), bytes_of("second")) << c.what;
+    }
+    EXPECT_TRUE(g_posix.boxes.empty());
 }
 
 TEST_F(Unpack, StartedFromTheWorkFolderWithoutArchiveIsCopyError) {

@@ -5,7 +5,7 @@
 
 #include "install/work_cleanup.h"
 #include "install/work_folder.h"
-#include "platform/posix/platform_posix.h"
+#include "platform_stand_in.h"
 #include "test_support.h"
 
 namespace {

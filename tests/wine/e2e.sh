@@ -44,7 +44,7 @@ make_tree() {
 make_medium() {
   mkdir -p "$work/$1"
   cp "$win/wboot.exe" "$work/$1/WBOOT.EXE"
-  [ -n "${2:-}" ] && "$wpk" pack "$work/$1/W_SETUP.WPK" "$2" >/dev/null
+  [ -n "${2:-}" ] && "$wpk" pack -q "$work/$1/W_SETUP.WPK" "$2"
 }
 
 PORTS_ALL=("COM1:=9600,n,8,1" "COM2:=9600,n,8,1" "COM3:=9600,n,8,1" "COM4:=9600,n,8,1")
@@ -272,6 +272,21 @@ if want version; then
       expect 'grep -q "^file=UTIL.DLL" "$work/$v.record" && ! grep -q "^file=UTIL.DL_" "$work/$v.record"' "NT 4.0: UTIL.DL_ left out"
     fi
   done
+fi
+
+if want checksum; then
+  echo "== a member that does not match its checksum"
+  mkdir -p "$work/crc-tree"
+  cp "$work/flat-tree/"* "$work/crc-tree/"
+  seq 1 30000 >"$work/crc-tree/TABLE.TXT"
+  new_prefix checksum && make_medium checksum "$work/crc-tree"
+  python3 "$here/../tools/flip_member_bit.py" "$wpk" "$work/checksum/W_SETUP.WPK" TABLE.TXT "$work/flipped.wpk" >/dev/null &&
+    mv "$work/flipped.wpk" "$work/checksum/W_SETUP.WPK"
+  run_medium checksum
+  expect '[ "$(box_captions checksum)" = "Fatal Error|Fatal error (Please check Disk)|" ]' "fatal box, then the failure box: $(box_captions checksum)"
+  expect 'grep -q "^Fatal Error	File error !!	owner=0" "$work/checksum.boxes"' "fatal box says File error !!"
+  expect '[ -z "$(rec checksum cmdline)" ] && [ "$RC" = 0 ]' "the setup program never started, exit 0"
+  expect '[ -f "$(work_folder)/TABLE.TXT" ] && [ ! -e "$(work_folder)/W_SETUP.EXE" ]' "stopped right after the damaged member"
 fi
 
 # The splash while a large archive unpacks: gradient rows and text colours.

@@ -1,19 +1,121 @@
 // The wpk tool: packs, lists, tests and extracts setup archives.
+//
+// Every command is one CommandSpec: its name, operands, help text, options
+// and the function that runs it. The table of commands is in wpk_main.cpp;
+// one parser (wpk_options.cpp) reads every command's arguments from its spec.
 #pragma once
 
+#include <cstddef>
+#include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "archive/archive_signature.h"
+#include "pack/archive_writer.h"
+#include "pack/preflight.h"
 
 constexpr int EXIT_OK = 0;
 constexpr int EXIT_DAMAGED = 1; // damaged archive, or a member that failed
 constexpr int EXIT_USAGE = 2;
 
-int command_pack(const std::vector<std::string>& args);
-int command_list(const std::vector<std::string>& args);
-int command_test(const std::vector<std::string>& args);
-int command_extract(const std::vector<std::string>& args);
+// One option of a command. The options every command takes (--help, -q,
+// -v, --version) are added by the parser and not declared here.
+struct OptionSpec {
+    const char* long_name;  // "mtime" for --mtime; null ends a list
+    char short_name;        // 'C' for -C, or 0
+    const char* value_name; // "WHEN" when the option takes a value, else null
+    const char* help;       // one line
+};
 
-// Progress on stderr, only when stderr is a terminal: "\r[3/120] NAME".
+struct Invocation;
+
+struct CommandSpec {
+    const char* name;
+    const char* operands; // "ARCHIVE DIR...", for the usage line
+    int min_operands;
+    int max_operands;          // -1: no limit
+    const char* summary;       // one line for 'wpk --help'
+    const char* description;   // the paragraphs of 'wpk COMMAND --help'
+    const OptionSpec* options; // ends with a null long_name
+    int (*run)(const Invocation& invocation);
+};
+
+// A parsed command line: the operands in order, and every option given with
+// its values in order (a flag has one empty value per occurrence).
+struct Invocation {
+    const CommandSpec* command = nullptr;
+    std::vector<std::string> operands;
+    std::vector<std::pair<std::string, std::string>> options; // long name, value
+
+    bool has(const char* name) const {
+        for (const auto& option : options)
+            if (option.first == name) return true;
+        return false;
+    }
+    // The last value given for the option; `otherwise` when not given.
+    std::string value(const char* name, const std::string& otherwise = "") const {
+        std::string found = otherwise;
+        for (const auto& option : options)
+            if (option.first == name) found = option.second;
+        return found;
+    }
+    std::vector<std::string> values(const char* name) const {
+        std::vector<std::string> found;
+        for (const auto& option : options)
+            if (option.first == name) found.push_back(option.second);
+        return found;
+    }
+};
+
+// Parses argv[first..argc) for `command`. On --help prints the command's help
+// and returns EXIT_OK with `*done` set; on a usage error names it on stderr
+// and returns EXIT_USAGE with `*done` set. Otherwise fills `*invocation`.
+int parse_invocation(const CommandSpec& command, int argc, char** argv, Invocation* invocation,
+                     bool* done);
+// The help of one command, as 'wpk COMMAND --help' prints it.
+void print_command_help(const CommandSpec& command, FILE* to);
+
+// The commands; each is defined beside the code that runs it.
+extern const CommandSpec PACK_COMMAND;
+extern const CommandSpec LIST_COMMAND;
+extern const CommandSpec TEST_COMMAND;
+extern const CommandSpec EXTRACT_COMMAND;
+extern const CommandSpec CHECK_COMMAND;
+extern const CommandSpec MEDIUM_COMMAND;
+
+// What test_archive read of an archive's directory, for the preflight.
+struct ArchiveNames {
+    SignatureKind signature = SIGNATURE_FOREIGN;
+    std::vector<PreflightMember> members;
+};
+
+// Decodes every member of the archive at `path` (on `jobs` processes, see
+// wpk_members.h), verifying checksums where it has them, reports each damaged member on stderr and,
+// unless quiet, the summary line on stdout. EXIT_OK or EXIT_DAMAGED. Fills `names` if given.
+int test_archive(const std::string& path, int jobs, ArchiveNames* names);
+
+// Adds the files below `dir` as members in sorted order (wpk pack's rules).
+bool gather_dir(const std::string& dir, bool flat, std::vector<PackMember>* members);
+// Applies --mtime or SOURCE_DATE_EPOCH to the members gathered afterwards;
+// false (after saying why) when the time given is no time.
+bool fix_member_time(const Invocation& invocation);
+
+// The preflight of members packed from `trees` into `archive`: reports every
+// finding as a warning, or as an error when `strict`, and leaves out a member
+// that is an older copy of the archive itself. False when strict and
+// anything was found.
+bool preflight_members(std::vector<PackMember>* members, const std::vector<std::string>& trees,
+                       const std::string& archive, bool strict);
+// Reports findings about `where` on stderr (warnings not with -q); their number.
+size_t report_findings(const std::string& where, const std::vector<Finding>& findings, bool strict);
+
+// How much the tool says: -1 with -q (errors only), 0 by default, 1 with -v
+// (each member as it is handled).
+extern int g_verbosity;
+
+// Progress on stderr, only when stderr is a terminal and not quiet:
+// "\r[3/120] NAME".
 void show_progress(size_t done, size_t total, const std::string& what);
 void end_progress();
 

@@ -1,7 +1,7 @@
+// The command table and main.
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "wpk.h"
 
@@ -14,29 +14,42 @@
 
 namespace {
 
-const char USAGE[] = "usage: wpk COMMAND [OPTIONS] ARGUMENTS\n"
-                     "\n"
-                     "Packs, lists, tests and extracts setup archives (W_SETUP.WPK).\n"
-                     "\n"
-                     "commands:\n"
-                     "  pack ARCHIVE DIR...          pack the files under each DIR\n"
-                     "  list ARCHIVE                 list the members\n"
-                     "  test ARCHIVE                 decode every member and report damage\n"
-                     "  extract ARCHIVE [-C DIR]     write the members below DIR (default: .)\n"
-                     "\n"
-                     "'wpk COMMAND --help' describes each command.\n"
-                     "Exit status: 0 ok, 1 damaged archive or failed member, 2 usage error.\n";
+// Every command wpk knows, in the order 'wpk --help' lists them.
+const CommandSpec* const COMMANDS[] = {
+    &PACK_COMMAND, &LIST_COMMAND, &TEST_COMMAND, &EXTRACT_COMMAND, &CHECK_COMMAND, &MEDIUM_COMMAND,
+};
 
 bool g_progress_shown = false;
 
+void print_usage(FILE* to) {
+    fputs("usage: wpk COMMAND [OPTIONS] ARGUMENTS\n"
+          "\n"
+          "Packs, lists, tests and extracts setup archives (W_SETUP.WPK).\n"
+          "\n"
+          "commands:\n",
+          to);
+    for (const CommandSpec* c : COMMANDS) {
+        const std::string usage = std::string(c->name) + " " + c->operands;
+        fprintf(to, "  %-28s %s\n", usage.c_str(), c->summary);
+    }
+    fputs("\n"
+          "'wpk COMMAND --help' describes each command and its options; every\n"
+          "command takes -q (errors only), -v (each member named) and '--' (the\n"
+          "end of the options). 'wpk --version' shows the version.\n"
+          "Exit status: 0 ok, 1 damaged archive or failed member, 2 usage error.\n",
+          to);
+}
+
 } // namespace
+
+int g_verbosity = 0;
 
 void complain(const std::string& message) {
     fprintf(stderr, "wpk: %s\n", message.c_str());
 }
 
 void show_progress(size_t done, size_t total, const std::string& what) {
-    if (!isatty(2)) return;
+    if (g_verbosity < 0 || !isatty(2)) return;
     fprintf(stderr, "\r\033[K[%zu/%zu] %s", done, total, what.c_str());
     g_progress_shown = true;
 }
@@ -48,20 +61,27 @@ void end_progress() {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        fputs(USAGE, stderr);
+        print_usage(stderr);
         return EXIT_USAGE;
     }
-    const std::string command = argv[1];
-    const std::vector<std::string> args(argv + 2, argv + argc);
-    if (command == "--help" || command == "-h" || command == "help") {
-        fputs(USAGE, stdout);
+    const char* name = argv[1];
+    if (!strcmp(name, "--help") || !strcmp(name, "-h") || !strcmp(name, "help")) {
+        print_usage(stdout);
         return EXIT_OK;
     }
-    if (command == "pack") return command_pack(args);
-    if (command == "list") return command_list(args);
-    if (command == "test") return command_test(args);
-    if (command == "extract") return command_extract(args);
-    complain("unknown command '" + command + "'");
-    fputs(USAGE, stderr);
+    if (!strcmp(name, "--version")) {
+        printf("wpk %s\n", WPK_VERSION);
+        return EXIT_OK;
+    }
+    for (const CommandSpec* command : COMMANDS) {
+        if (strcmp(name, command->name) != 0) continue;
+        Invocation invocation;
+        bool done = false;
+        // The command's name stands in argv[0] for the parser.
+        const int status = parse_invocation(*command, argc - 1, argv + 1, &invocation, &done);
+        return done ? status : command->run(invocation);
+    }
+    complain(std::string("unknown command '") + name + "'");
+    print_usage(stderr);
     return EXIT_USAGE;
 }

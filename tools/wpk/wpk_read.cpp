@@ -1,133 +1,19 @@
-// wpk list, test and extract: read an archive with the installer's own
-// directory reader and entry decoder.
+// wpk list and test: read an archive with the installer's own directory
+// reader and entry decoder.
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <sys/utime.h>
-#else
-#include <utime.h>
-#endif
-
 #include "archive/archive_directory.h"
+#include "archive/archive_signature.h"
 #include "archive/dos_time.h"
 #include "archive/entry_decoder.h"
-#include "archive/fatal_error.h"
 #include "wpk.h"
-
-namespace fs = std::filesystem;
+#include "wpk_members.h"
+#include "wpk_reader.h"
 
 namespace {
-
-const char LIST_HELP[] =
-    "usage: wpk list ARCHIVE\n"
-    "\n"
-    "Lists each member: uncompressed size, packed size (up to the next member\n"
-    "or the end of the file; '-' where unknown), date and time (UTC), offset\n"
-    "from the data base, and folder\\name.\n";
-
-const char TEST_HELP[] =
-    "usage: wpk test ARCHIVE\n"
-    "\n"
-    "Decodes every member without writing it and reports damage: a directory\n"
-    "cut short, a size cut short, coded data past the end of the file, a match\n"
-    "past the member's size. Exit status 1 when anything is damaged.\n";
-
-const char EXTRACT_HELP[] =
-    "usage: wpk extract ARCHIVE [-C DIR] [--allow-outside]\n"
-    "\n"
-    "Writes every member below DIR (default: the current folder) with its\n"
-    "folder and its stored modification time. Members whose folder or name\n"
-    "would land outside DIR (a leading backslash, a drive, '..') are refused\n"
-    "unless --allow-outside is given.\n";
-
-// The directory of one open archive; the entry table lives while it does.
-struct ArchiveReader {
-    FILE* file = nullptr;
-    uint64_t file_size = 0;
-    int32_t count = 0;
-
-    bool open(const std::string& path) {
-        file = fopen(path.c_str(), "rb");
-        if (!file) {
-            complain(path + ": " + strerror(errno));
-            return false;
-        }
-        fseek(file, 0, SEEK_END);
-        file_size = uint64_t(ftell(file));
-        rewind(file);
-        g_entry_table = static_cast<ArchiveEntry*>(calloc(ENTRY_CAPACITY, sizeof(ArchiveEntry)));
-        count = read_archive_directory(file);
-        if (count == DIRECTORY_DAMAGED) {
-            complain(path + ": damaged archive: directory cut short or more than " +
-                     std::to_string(ENTRY_CAPACITY) + " entries");
-            return false;
-        }
-        return true;
-    }
-
-    ~ArchiveReader() {
-        if (g_entry_table) {
-            release_entry_names();
-            free(g_entry_table);
-            g_entry_table = nullptr;
-        }
-        if (file) fclose(file);
-    }
-
-    uint32_t member_start(int i) const { return uint32_t(g_data_base + g_entry_table[i].offset); }
-};
-
-std::string member_path(const ArchiveEntry& e) {
-    return e.folder[0] ? std::string(e.folder) + "\\" + e.name : std::string(e.name);
-}
-
-const char* fault_text(DecodeFault fault) {
-    switch (fault) {
-    case DecodeFault::SIZE_CUT_SHORT:
-        return "size cut short";
-    case DecodeFault::DATA_PAST_END:
-        return "coded data past the end of the file";
-    case DecodeFault::WRITE_FAILED:
-        return "cannot write the file";
-    case DecodeFault::MATCH_PAST_SIZE:
-        return "last match past the member's size";
-    case DecodeFault::NONE:
-        break;
-    }
-    return "ok";
-}
-
-// Decodes member i into `out` (null: discard); the fault, NONE when clean.
-DecodeFault decode_member(ArchiveReader& archive, int i, FILE* out) {
-    g_fatal_error_shows_box = false;
-    FatalJumpScope armed;
-    if (fseek(archive.file, long(archive.member_start(i)), SEEK_SET) != 0)
-        return DecodeFault::SIZE_CUT_SHORT;
-    try {
-        decode_entry(archive.file, out);
-    } catch (const FatalUnpackExit&) {
-    }
-    return g_decode_fault;
-}
-
-bool single_archive(const std::vector<std::string>& args, const char* help, std::string* archive) {
-    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-        fputs(help, stdout);
-        exit(EXIT_OK);
-    }
-    if (args.size() != 1 || (args[0].size() > 1 && args[0][0] == '-')) {
-        fputs(help, stderr);
-        return false;
-    }
-    *archive = args[0];
-    return true;
-}
 
 std::string date_text(const uint8_t packed[4]) {
     const CalendarTime t = unpack_dos_date_time(read_dos_date_time(packed));
@@ -137,50 +23,53 @@ std::string date_text(const uint8_t packed[4]) {
     return text;
 }
 
-// Splits a stored folder and name into the components of a path below the
-// extraction folder; false when it would leave it.
-bool safe_components(const ArchiveEntry& e, bool allow_outside, std::vector<std::string>* parts,
-                     bool* rooted) {
-    std::string whole = member_path(e);
-    *rooted = false;
-    if (whole.size() >= 2 && whole[1] == ':') {
-        if (!allow_outside) return false;
-        whole.erase(0, 2);
-    }
-    if (!whole.empty() && (whole[0] == '\\' || whole[0] == '/')) {
-        if (!allow_outside) return false;
-        *rooted = true;
-    }
-    std::string part;
-    for (size_t i = 0; i <= whole.size(); ++i) {
-        if (i == whole.size() || whole[i] == '\\' || whole[i] == '/') {
-            if (part == "..") {
-                if (!allow_outside) return false;
-                parts->push_back(part);
-            } else if (!part.empty() && part != ".") {
-                parts->push_back(part);
-            }
-            part.clear();
+// A stored name as a JSON string. Names are bytes in the ANSI code page, not
+// UTF-8: each byte from 0x80 up is written as the code point of the same
+// number (\u0080 to \u00ff), so the stored bytes can be read back exactly.
+std::string json_string(const char* text) {
+    std::string out = "\"";
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
+        if (*p == '"' || *p == '\\') {
+            out += '\\';
+            out += char(*p);
+        } else if (*p < 0x20 || *p >= 0x7F) {
+            char escaped[8];
+            snprintf(escaped, sizeof escaped, "\\u%04x", *p);
+            out += escaped;
         } else {
-            part += whole[i];
+            out += char(*p);
         }
     }
-    return !parts->empty() && e.name[0] != '\0';
+    return out + "\"";
 }
 
-void set_modification_time(const fs::path& path, const uint8_t packed[4]) {
-    const CalendarTime t = unpack_dos_date_time(read_dos_date_time(packed));
-    if (!is_valid_calendar_time(t)) return; // no real time to give it
-    struct utimbuf times;
-    times.actime = times.modtime = time_t(unix_from_calendar(t));
-    utime(path.string().c_str(), &times);
+// One member as a JSON object on one line. `size` and `packed` are numbers,
+// or "-" when unknown (written as null); the time is ISO 8601 UTC, or null
+// when the stored value names no real moment (then "stored_time" keeps it).
+void print_json_member(const ArchiveEntry& e, const std::string& size, const std::string& packed) {
+    const uint32_t stored = read_dos_date_time(e.dos_date_time);
+    const CalendarTime t = unpack_dos_date_time(stored);
+    char time[40] = "null";
+    if (is_valid_calendar_time(t))
+        snprintf(time, sizeof time, "\"%04d-%02d-%02dT%02d:%02d:%02dZ\"", t.year, t.month, t.day,
+                 t.hour, t.minute, t.second);
+    std::string fields = "{\"folder\": " + json_string(e.folder) +
+                         ", \"name\": " + json_string(e.name) +
+                         ", \"size\": " + (size == "-" ? "null" : size) +
+                         ", \"packed_size\": " + (packed == "-" ? "null" : packed) +
+                         ", \"time\": " + time + ", \"stored_time\": " + std::to_string(stored) +
+                         ", \"offset\": " + std::to_string(e.offset);
+    if (g_member_crc_wanted) {
+        char crc[16];
+        snprintf(crc, sizeof crc, "%08x", e.reserved);
+        fields += ", \"checksum\": \"" + std::string(crc) + "\"";
+    }
+    printf("%s}", fields.c_str());
 }
 
-} // namespace
-
-int command_list(const std::vector<std::string>& args) {
-    std::string path;
-    if (!single_archive(args, LIST_HELP, &path)) return EXIT_USAGE;
+int run_list(const Invocation& invocation) {
+    const std::string& path = invocation.operands[0];
+    const bool json = invocation.has("json");
     ArchiveReader archive;
     if (!archive.open(path)) return EXIT_DAMAGED;
     std::vector<uint64_t> starts;
@@ -188,7 +77,10 @@ int command_list(const std::vector<std::string>& args) {
     std::sort(starts.begin(), starts.end());
 
     int status = EXIT_OK;
-    printf("%10s %10s  %-19s  %10s  %s\n", "size", "packed", "date (UTC)", "offset", "member");
+    if (json)
+        printf("[");
+    else
+        printf("%10s %10s  %-19s  %10s  %s\n", "size", "packed", "date (UTC)", "offset", "member");
     for (int i = 0; i < archive.count; ++i) {
         const ArchiveEntry& e = g_entry_table[i];
         const uint64_t start = archive.member_start(i);
@@ -204,94 +96,98 @@ int command_list(const std::vector<std::string>& args) {
             complain(path + ": " + member_path(e) + ": damaged: size cut short");
             status = EXIT_DAMAGED;
         }
-        printf("%10s %10s  %-19s  %10u  %s\n", size.c_str(), packed.c_str(),
-               date_text(e.dos_date_time).c_str(), e.offset, member_path(e).c_str());
+        if (json) {
+            printf("%s\n", i ? "," : "");
+            print_json_member(e, size, packed);
+        } else {
+            printf("%10s %10s  %-19s  %10u  %s\n", size.c_str(), packed.c_str(),
+                   date_text(e.dos_date_time).c_str(), e.offset, member_path(e).c_str());
+        }
     }
+    if (json) printf("%s]\n", archive.count > 0 ? "\n" : "");
     return status;
 }
 
-int command_test(const std::vector<std::string>& args) {
-    std::string path;
-    if (!single_archive(args, TEST_HELP, &path)) return EXIT_USAGE;
+} // namespace
+
+int test_archive(const std::string& path, int jobs, ArchiveNames* names) {
     ArchiveReader archive;
     if (!archive.open(path)) return EXIT_DAMAGED;
+    if (names) {
+        names->signature = classify_signature(g_archive_signature, g_archive_unused);
+        for (int i = 0; i < archive.count; ++i)
+            names->members.push_back({g_entry_table[i].folder, g_entry_table[i].name});
+    }
     int damaged = 0;
-    for (int i = 0; i < archive.count; ++i) {
+    const auto decode_ahead = [&](int i, FILE* file) { return decode_member(file, i, nullptr); };
+    for_each_member(archive, jobs, decode_ahead, [&](int i, const MemberOutcome* ahead) {
         const std::string name = member_path(g_entry_table[i]);
-        show_progress(i + 1, size_t(archive.count), name);
-        const DecodeFault fault = decode_member(archive, i, nullptr);
+        show_progress(size_t(i) + 1, size_t(archive.count), name);
+        const DecodeFault fault = ahead ? ahead->fault : decode_member(archive.file, i, nullptr);
         if (fault != DecodeFault::NONE) {
             end_progress();
             complain(path + ": " + name + ": damaged: " + fault_text(fault));
             ++damaged;
+        } else if (g_verbosity > 0) {
+            printf("%s: ok\n", name.c_str());
         }
-    }
+    });
     end_progress();
     const int members = archive.count > 0 ? archive.count : 0;
-    printf("%s: %d members, %d damaged\n", path.c_str(), members, damaged);
+    if (g_verbosity >= 0)
+        printf("%s: %d members, %d damaged%s\n", path.c_str(), members, damaged,
+               g_member_crc_wanted ? ", checksums verified" : "");
     return damaged ? EXIT_DAMAGED : EXIT_OK;
 }
 
-int command_extract(const std::vector<std::string>& args) {
-    std::string path;
-    std::string target = ".";
-    bool allow_outside = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--help" || args[i] == "-h") {
-            fputs(EXTRACT_HELP, stdout);
-            return EXIT_OK;
-        } else if (args[i] == "-C" && i + 1 < args.size()) {
-            target = args[++i];
-        } else if (args[i] == "--allow-outside") {
-            allow_outside = true;
-        } else if (path.empty() && !(args[i].size() > 1 && args[i][0] == '-')) {
-            path = args[i];
-        } else {
-            fputs(EXTRACT_HELP, stderr);
-            return EXIT_USAGE;
-        }
-    }
-    if (path.empty()) {
-        fputs(EXTRACT_HELP, stderr);
-        return EXIT_USAGE;
-    }
-    ArchiveReader archive;
-    if (!archive.open(path)) return EXIT_DAMAGED;
-    int failed = 0;
-    for (int i = 0; i < archive.count; ++i) {
-        const ArchiveEntry& e = g_entry_table[i];
-        const std::string name = member_path(e);
-        show_progress(i + 1, size_t(archive.count), name);
-        std::vector<std::string> parts;
-        bool rooted = false;
-        if (!safe_components(e, allow_outside, &parts, &rooted)) {
-            end_progress();
-            complain(path + ": " + name + ": refused: would be written outside " + target);
-            ++failed;
-            continue;
-        }
-        fs::path file = rooted ? fs::path("/") : fs::path(target);
-        for (const std::string& part : parts) file /= part;
-        std::error_code ec;
-        fs::create_directories(file.parent_path(), ec);
-        FILE* out = fopen(file.string().c_str(), "wb");
-        if (!out) {
-            end_progress();
-            complain(path + ": " + name + ": cannot create " + file.string() + ": " +
-                     strerror(errno));
-            ++failed;
-            continue;
-        }
-        DecodeFault fault = decode_member(archive, i, out);
-        if (fflush(out) != 0 && fault == DecodeFault::NONE) fault = DecodeFault::WRITE_FAILED;
-        if (fclose(out) != 0 && fault == DecodeFault::NONE) fault = DecodeFault::WRITE_FAILED;
-        set_modification_time(file, e.dos_date_time);
-        if (fault != DecodeFault::NONE) {
-            end_progress();
-            complain(path + ": " + name + ": damaged: " + fault_text(fault));
-            ++failed;
-        }
-    }
-    end_progress();
-    return failed ? EXIT_DAMAGED : EXIT_OK;
+namespace {
+
+int run_test(const Invocation& invocation) {
+    const int jobs = jobs_from_option(invocation.value("jobs"));
+    if (jobs < 0) return EXIT_USAGE;
+    return test_archive(invocation.operands[0], jobs, nullptr);
 }
+
+const OptionSpec LIST_OPTIONS[] = {
+    {"json", 0, nullptr, "one JSON object per member, in a JSON array"},
+    {nullptr, 0, nullptr, nullptr},
+};
+
+const OptionSpec TEST_OPTIONS[] = {
+    {"jobs", 'j', "N", "decode on N processes (default 0: one per processor; 1: none ahead)"},
+    {nullptr, 0, nullptr, nullptr},
+};
+
+} // namespace
+
+const CommandSpec LIST_COMMAND = {
+    "list",
+    "ARCHIVE",
+    1,
+    1,
+    "list the members",
+    "Lists each member: uncompressed size, packed size (up to the next member\n"
+    "or the end of the file; '-' where unknown), date and time (UTC), offset\n"
+    "from the data base, and folder\\name. With --json, an array of objects\n"
+    "with folder, name, size, packed_size, time, stored_time and offset (null\n"
+    "where unknown; name bytes from 0x80 up as \\u0080 to \\u00ff).\n",
+    LIST_OPTIONS,
+    run_list,
+};
+
+const CommandSpec TEST_COMMAND = {
+    "test",
+    "ARCHIVE",
+    1,
+    1,
+    "decode every member and report damage",
+    "Decodes every member without writing it and reports damage: a directory\n"
+    "cut short, a size cut short, coded data past the end of the file, a match\n"
+    "past the member's size, and, in archives that carry them (wpk pack writes\n"
+    "them), a member whose CRC-32 differs from the one stored. A file with no\n"
+    "members and no wpk signature is reported as no archive. Exit status 1\n"
+    "when anything is damaged. Members\n"
+    "are decoded on every processor; messages come in member order, as on one.\n",
+    TEST_OPTIONS,
+    run_test,
+};

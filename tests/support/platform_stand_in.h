@@ -1,4 +1,6 @@
-// Controls of the host stand-in, for tests and host tools: what the Windows
+// The recording stand-in of the platform that the unit tests and the unpack
+// fuzz target link in place of the real one; it behaves as the program
+// expects the Windows calls to behave. Its controls: what the Windows
 // side would get from the system (version, temporary path, drives, answers to
 // message boxes) is set here, and what the program asked of the system
 // (boxes shown, programs started, pauses) is recorded here.

@@ -1,0 +1,72 @@
+#include <gtest/gtest.h>
+
+#include "pack/preflight.h"
+
+namespace {
+
+PreflightInput members_of(std::vector<PreflightMember> members) {
+    PreflightInput in;
+    in.members = std::move(members);
+    return in;
+}
+
+// One case per kind: each input yields exactly that finding, naming the
+// member it is about.
+TEST(Preflight, EachKindOfFindingNamesItsMember) {
+    struct Case {
+        const char* what;
+        PreflightInput input;
+        FindingKind kind;
+        std::string member;
+    };
+    PreflightInput empty_folder;
+    empty_folder.empty_folders = {"DATA\\EMPTY"};
+    PreflightInput inside;
+    inside.archive_inside = {"OUT\\W_SETUP.WPK"};
+    std::vector<PreflightMember> many;
+    for (int i = 0; i < 3001; ++i) many.push_back({"", std::to_string(i) + ".TXT"});
+    const std::string folder200(200, 'f');
+    const std::string name60(60, 'n');
+    const Case cases[] = {
+        {"folder and name of 261", members_of({{folder200, name60}}), FindingKind::PATH_TOO_LONG,
+         folder200 + "\\" + name60},
+        {".DL_ in the middle", members_of({{"LIB", "util.Dl_x"}}), FindingKind::LEFT_OUT_ON_NT,
+         "LIB\\util.Dl_x"},
+        {"case only", members_of({{"Data", "A.TXT"}, {"DATA", "a.txt"}}),
+         FindingKind::CASE_COLLISION, "DATA\\a.txt"},
+        {"question mark", members_of({{"", "WHY?.TXT"}}), FindingKind::FORBIDDEN_CHARACTER,
+         "WHY?.TXT"},
+        {"colon in a folder", members_of({{"A:B", "X"}}), FindingKind::FORBIDDEN_CHARACTER,
+         "A:B\\X"},
+        {"backslash in a name", members_of({{"", "A\\B"}}), FindingKind::FORBIDDEN_CHARACTER,
+         "A\\B"},
+        {"control byte", members_of({{"", "TAB\tX"}}), FindingKind::FORBIDDEN_CHARACTER,
+         "TAB\\x09X"},
+        {"UTF-8 name", members_of({{"", "caf\xC3\xA9.TXT"}}), FindingKind::NOT_PRINTABLE_ASCII,
+         "caf\xC3\xA9.TXT"},
+        {"archive name at the root", members_of({{"", "w_setup.wpk"}}),
+         FindingKind::OVERWRITES_ARCHIVE, "w_setup.wpk"},
+        {"empty folder", empty_folder, FindingKind::EMPTY_FOLDER, "DATA\\EMPTY"},
+        {"archive in the tree", inside, FindingKind::ARCHIVE_INSIDE_TREE, "OUT\\W_SETUP.WPK"},
+        {"3001 members", members_of(many), FindingKind::TOO_MANY_MEMBERS, ""},
+    };
+    for (const Case& c : cases) {
+        const std::vector<Finding> found = preflight(c.input);
+        ASSERT_EQ(found.size(), 1u) << c.what;
+        EXPECT_EQ(found[0].kind, c.kind) << c.what;
+        EXPECT_EQ(found[0].member, c.member) << c.what;
+        EXPECT_EQ(finding_line(found[0]).rfind(c.member, 0), 0u) << c.what;
+    }
+}
+
+TEST(Preflight, OrdinaryMembersHaveNoFindings) {
+    const PreflightInput in = members_of({{"", "W_SETUP.EXE"},
+                                          {"DATA\\SUB", "UTIL.DLL"},
+                                          {"DATA", "W_SETUP.WPK"},
+                                          {"", "UTIL.DL"},
+                                          {std::string(200, 'f'), std::string(54, 'n')},
+                                          {"", "a b-c_(1)[2]{3}~!@#$%^&'+,;=.txt"}});
+    EXPECT_TRUE(preflight(in).empty());
+}
+
+} // namespace

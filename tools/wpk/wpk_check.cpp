@@ -1,0 +1,149 @@
+// The preflight in the tool: wpk check, and the findings wpk pack and wpk
+// medium report before they write.
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "wpk.h"
+#include "wpk_members.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string backslashed(std::string path) {
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+// The folders below `tree` that hold nothing at all, relative to it.
+std::vector<std::string> empty_folders(const std::string& tree) {
+    std::vector<std::string> found;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(tree, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code ignored;
+        if (it->is_directory(ignored) && !it->is_symlink(ignored) &&
+            fs::is_empty(it->path(), ignored))
+            found.push_back(backslashed(it->path().lexically_relative(tree).generic_string()));
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+// `file`'s path relative to `tree` when it lies below it, else empty.
+std::string path_below(const fs::path& file, const std::string& tree) {
+    std::error_code ec;
+    const fs::path rel = file.lexically_relative(fs::weakly_canonical(tree, ec));
+    if (ec || rel.empty() || *rel.begin() == "..") return "";
+    return backslashed(rel.generic_string());
+}
+
+std::vector<PreflightMember> names_of(const std::vector<PackMember>& members) {
+    std::vector<PreflightMember> names;
+    for (const PackMember& m : members) names.push_back({m.folder, m.name});
+    return names;
+}
+
+int run_check(const Invocation& invocation);
+
+const OptionSpec CHECK_OPTIONS[] = {
+    {"strict", 0, nullptr, "treat every finding as an error (exit status 1)"},
+    {nullptr, 0, nullptr, nullptr},
+};
+
+} // namespace
+
+size_t report_findings(const std::string& where, const std::vector<Finding>& findings,
+                       bool strict) {
+    if (g_verbosity < 0 && !strict) return findings.size(); // -q: errors only
+    for (const Finding& f : findings)
+        complain(std::string(strict ? "error: " : "warning: ") + where + ": " + finding_line(f));
+    return findings.size();
+}
+
+bool preflight_members(std::vector<PackMember>* members, const std::vector<std::string>& trees,
+                       const std::string& archive, bool strict) {
+    std::error_code ec;
+    const fs::path archive_path = fs::weakly_canonical(archive, ec);
+    PreflightInput input;
+    for (const std::string& tree : trees) {
+        for (const std::string& folder : empty_folders(tree)) input.empty_folders.push_back(folder);
+        const std::string inside = ec ? "" : path_below(archive_path, tree);
+        if (!inside.empty()) input.archive_inside.push_back(inside);
+    }
+    if (!input.archive_inside.empty())
+        members->erase(std::remove_if(members->begin(), members->end(),
+                                      [&](const PackMember& m) {
+                                          std::error_code e;
+                                          return !m.source.empty() &&
+                                                 fs::weakly_canonical(m.source, e) == archive_path;
+                                      }),
+                       members->end());
+    input.members = names_of(*members);
+    return !(report_findings(archive, preflight(input), strict) && strict);
+}
+
+const CommandSpec CHECK_COMMAND = {
+    "check",
+    "ARCHIVE|TREE...",
+    1,
+    -1,
+    "preflight a tree or an archive; test an archive",
+    "Reports, one line per finding and naming the member, what the installer\n"
+    "would do otherwise than meant with the members of each TREE (as wpk pack\n"
+    "would pack it) or ARCHIVE:\n"
+    "  - folder and name over 255 characters: the member is skipped;\n"
+    "  - a name holding .DL_: left out on the NT line (fine if intended);\n"
+    "  - names differing only in case: one overwrites the other;\n"
+    "  - characters Windows does not allow in names (<>:\"/\\|?* and control\n"
+    "    characters);\n"
+    "  - bytes outside printable ASCII: names are read in the ANSI code page;\n"
+    "  - W_SETUP.WPK at the root: it overwrites the archive's copy mid-unpack;\n"
+    "  - empty folders (TREE only): not stored, so never made;\n"
+    "  - more than 3000 members: the installer refuses the archive;\n"
+    "  - (ARCHIVE only) a signature that is none wpk writes.\n"
+    "An ARCHIVE is also tested as by 'wpk test', checksums included.\n"
+    "Findings are warnings (exit status 0) unless --strict; damage is exit 1.\n",
+    CHECK_OPTIONS,
+    run_check,
+};
+
+namespace {
+
+int run_check(const Invocation& invocation) {
+    const bool strict = invocation.has("strict");
+    int status = EXIT_OK;
+    for (const std::string& operand : invocation.operands) {
+        std::error_code ec;
+        PreflightInput input;
+        std::vector<Finding> findings;
+        if (fs::is_directory(operand, ec)) {
+            std::vector<PackMember> members;
+            if (!gather_dir(operand, false, &members)) {
+                status = EXIT_DAMAGED;
+                continue;
+            }
+            input.members = names_of(members);
+            input.empty_folders = empty_folders(operand);
+        } else {
+            ArchiveNames names;
+            if (test_archive(operand, jobs_from_option(""), &names) != EXIT_OK)
+                status = EXIT_DAMAGED;
+            input.members = names.members;
+            if (names.signature == SIGNATURE_FOREIGN && !names.members.empty())
+                findings.push_back({FindingKind::UNKNOWN_SIGNATURE, "",
+                                    "its first 54 bytes are no signature wpk writes: made "
+                                    "elsewhere or damaged, and no checksums to verify"});
+        }
+        for (const Finding& f : preflight(input)) findings.push_back(f);
+        const size_t found = report_findings(operand, findings, strict);
+        if (found && strict) status = EXIT_DAMAGED;
+        if (g_verbosity >= 0)
+            printf("%s: %zu finding%s\n", operand.c_str(), found, found == 1 ? "" : "s");
+    }
+    return status;
+}
+
+} // namespace
