@@ -5,6 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 RUNS=${RUNS:-3}
+WIN_BUILD=${WIN_BUILD:-build/win} # another Windows build folder to measure
 [ "${NO_BUILD:-0}" = 1 ] || bash scripts/build.sh host win >/dev/null
 work=$(mktemp -d)
 . tests/wine/lib.sh
@@ -13,7 +14,7 @@ trap 'wine_session_stop; rm -rf "$work"' EXIT
 build/host/bench/make_corpus "$work/corpus" >/dev/null
 mkdir -p "$work/medium"
 build/host/tools/wpk/wpk pack "$work/medium/W_SETUP.WPK" "$work/corpus" >/dev/null
-cp build/win/unpack_timer.exe "$work/medium/"
+cp "$WIN_BUILD/unpack_timer.exe" "$work/medium/"
 bytes=$(du -sb "$work/corpus" | cut -f1)
 
 best_host=""

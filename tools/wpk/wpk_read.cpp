@@ -109,10 +109,7 @@ DecodeFault decode_member(ArchiveReader& archive, int i, FILE* out) {
     FatalJumpScope armed;
     if (fseek(archive.file, long(archive.member_start(i)), SEEK_SET) != 0)
         return DecodeFault::SIZE_CUT_SHORT;
-    try {
-        decode_entry(archive.file, out);
-    } catch (const FatalUnpackExit&) {
-    }
+    if (!FATAL_JUMP_SAVE()) decode_entry(archive.file, out);
     return g_decode_fault;
 }
 
