@@ -19,6 +19,9 @@
 //
 // The point is saved and resumed within one call of the caller, so on Windows
 // the jump never crosses a frame of the system's (a window procedure's caller).
+// Nor does it need to unwind the system's chain of exception handlers: the
+// compiler's code registers none, and the runtime and system calls that do
+// have returned before fatal_error jumps.
 #pragma once
 
 #include <cstdio>
