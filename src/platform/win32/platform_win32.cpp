@@ -150,8 +150,10 @@ bool program_get_own_path(char* buffer, uint32_t size) {
 uint32_t system_time_seconds() {
     constexpr uint64_t TICKS_PER_SECOND = 10000000;             // FILETIME counts 100 ns
     constexpr uint64_t TICKS_1601_TO_1970 = 116444736000000000; // 369 years
+    SYSTEMTIME utc;
+    GetSystemTime(&utc);
     FILETIME now;
-    GetSystemTimeAsFileTime(&now);
+    if (!SystemTimeToFileTime(&utc, &now)) return 0;
     const uint64_t ticks = uint64_t(now.dwHighDateTime) << 32 | now.dwLowDateTime;
     return uint32_t((ticks - TICKS_1601_TO_1970) / TICKS_PER_SECOND);
 }
