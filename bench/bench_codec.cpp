@@ -78,12 +78,11 @@ const std::vector<corpus::File>& mixed_files() {
 bool decode_one(FILE* in, FILE* out, std::string* error) {
     g_fatal_error_shows_box = false;
     FatalJumpScope armed;
-    try {
-        decode_entry(in, out);
-    } catch (const FatalUnpackExit& e) {
-        *error = e.text;
+    if (FATAL_JUMP_SAVE()) {
+        *error = g_fatal_jump.text;
         return false;
     }
+    decode_entry(in, out);
     if (g_decode_fault != DecodeFault::NONE) {
         *error = "decode fault " + std::to_string(int(g_decode_fault));
         return false;

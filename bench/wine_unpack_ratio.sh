@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
 # The installer's unpack of the benchmark archive under Wine against the
 # host's `wpk extract` of the same archive, measured in one run (best of
-# RUNS each), and their ratio.
+# RUNS each), and their ratio. With COMPARE_BUILD set to another Windows
+# build folder, its unpack runs alternately with this one's in the same
+# session, and its best time is printed too. The processor time of the
+# whole Wine process (start-up included) is printed beside each best time:
+# on a busy machine it varies much less than the clock.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 RUNS=${RUNS:-3}
+WIN_BUILD=${WIN_BUILD:-build/win}
+COMPARE_BUILD=${COMPARE_BUILD:-}
 [ "${NO_BUILD:-0}" = 1 ] || bash scripts/build.sh host win >/dev/null
 work=$(mktemp -d)
 . tests/wine/lib.sh
@@ -13,7 +19,8 @@ trap 'wine_session_stop; rm -rf "$work"' EXIT
 build/host/bench/make_corpus "$work/corpus" >/dev/null
 mkdir -p "$work/medium"
 build/host/tools/wpk/wpk pack "$work/medium/W_SETUP.WPK" "$work/corpus" >/dev/null
-cp build/win/unpack_timer.exe "$work/medium/"
+cp "$WIN_BUILD/unpack_timer.exe" "$work/medium/"
+[ -z "$COMPARE_BUILD" ] || cp "$COMPARE_BUILD/unpack_timer.exe" "$work/medium/unpack_timer_b.exe"
 bytes=$(du -sb "$work/corpus" | cut -f1)
 
 best_host=""
@@ -29,15 +36,30 @@ wine_session_start
 wine_prefix_init "$work/prefix" >/dev/null
 temp=$(wine_temp_dir "$work/prefix")
 best_wine=""
-for _ in $(seq "$RUNS"); do
+best_compare=""
+cpu_wine=""
+cpu_compare=""
+# Runs one unpack under Wine; its milliseconds in $ms.
+unpack_once() {
   rm -rf "$temp/W80_INST"
-  wine_run "$work/medium/unpack_timer.exe" || { cat "$WINE_OUT" "$WINE_ERR"; exit 1; }
+  wine_run "$work/medium/$1" || { cat "$WINE_OUT" "$WINE_ERR"; exit 1; }
   ms=$(sed -n 's/^unpack_ms=\([0-9]*\).*/\1/p' "$WINE_OUT")
+  cpu=$(sed -n 's/.*cpu_ms=\([0-9]*\).*/\1/p' "$WINE_OUT")
+}
+for _ in $(seq "$RUNS"); do
+  if [ -n "$COMPARE_BUILD" ]; then
+    unpack_once unpack_timer_b.exe
+    [ -z "$best_compare" ] || [ "$ms" -lt "$best_compare" ] && best_compare=$ms
+    [ -z "$cpu_compare" ] || [ "$cpu" -lt "$cpu_compare" ] && cpu_compare=$cpu
+  fi
+  unpack_once unpack_timer.exe
   [ -z "$best_wine" ] || [ "$ms" -lt "$best_wine" ] && best_wine=$ms
+  [ -z "$cpu_wine" ] || [ "$cpu" -lt "$cpu_wine" ] && cpu_wine=$cpu
 done
 diff -r "$work/corpus" "$temp/W80_INST" >/dev/null || { echo "the Wine unpack differs from the corpus"; exit 1; }
 
 echo "benchmark archive: $bytes bytes in $(find "$work/corpus" -type f | wc -l) members"
 echo "host wpk extract:        $best_host ms"
-echo "unpack under Wine:       $best_wine ms (in-process, copy of the archive included)"
+echo "unpack under Wine:       $best_wine ms (in-process, copy of the archive included; processor $cpu_wine ms)"
+[ -z "$COMPARE_BUILD" ] || echo "the same from $COMPARE_BUILD: $best_compare ms (processor $cpu_compare ms)"
 awk -v w="$best_wine" -v h="$best_host" 'BEGIN { printf "ratio Wine / host:       %.2f\n", w / h }'

@@ -20,5 +20,6 @@ void fatal_error(const char* text) {
         g_output_stream = nullptr;
     }
     if (!g_fatal_jump.armed) abort();
-    throw FatalUnpackExit{text};
+    g_fatal_jump.text = text;
+    __builtin_longjmp(g_fatal_jump.context, 1);
 }

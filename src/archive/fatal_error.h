@@ -1,9 +1,27 @@
 // The fatal-error exit of the unpack.
 //
 // fatal_error shows its text in a box captioned "Fatal Error", closes the
-// archive and member streams, and leaves the unpack for good: it throws
-// FatalUnpackExit, which only the caller that armed g_fatal_jump catches.
-// No code of the unpack runs after it.
+// archive and member streams, and leaves the unpack for good: it resumes the
+// function that saved g_fatal_jump, the one that runs the unpack. No code of
+// the unpack runs after it. The jump needs no runtime support (no C++
+// exceptions, no runtime library's setjmp), so the Windows program links
+// without either.
+//
+// A caller arms the exit like this, in the function that stays on the stack
+// while the unpack runs:
+//
+//     FatalJumpScope armed;
+//     if (FATAL_JUMP_SAVE()) {
+//         ... fatal_error came back here; g_fatal_jump.text says why ...
+//     } else {
+//         ... run the unpack ...
+//     }
+//
+// The point is saved and resumed within one call of the caller, so on Windows
+// the jump never crosses a frame of the system's (a window procedure's caller).
+// Nor does it need to unwind the system's chain of exception handlers: the
+// compiler's code registers none, and the runtime and system calls that do
+// have returned before fatal_error jumps.
 #pragma once
 
 #include <cstdio>
@@ -13,15 +31,11 @@ constexpr const char* TEXT_CANT_WRITE = "Can't write !! Disk error !!";
 constexpr const char* TEXT_FILE_NOT_FOUND = "File not found !!";
 constexpr const char* CAPTION_FATAL_ERROR = "Fatal Error";
 
-// The resumption point of fatal_error: armed (nonzero) while a caller that
-// catches FatalUnpackExit is running the unpack.
+// The resumption point of fatal_error.
 struct FatalJump {
-    int armed;
-};
-
-// Thrown by fatal_error; carries the text that was shown.
-struct FatalUnpackExit {
-    const char* text;
+    void* context[5]; // the compiler's jump buffer: frame, resumption address, stack
+    int armed;        // nonzero while a caller's context is saved and its frame is live
+    const char* text; // the text of the last fatal error, null before one
 };
 
 extern FatalJump g_fatal_jump;
@@ -32,13 +46,25 @@ extern FILE* g_output_stream;  // the member being written, null when not open
 // way (the wpk tool) turn it off; the installer never does.
 extern bool g_fatal_error_shows_box;
 
-// Arms g_fatal_jump for the lifetime of the object.
+// Saves the resumption point in the calling function's frame: 0 now, 1 when
+// fatal_error resumes there. A macro because the point must lie in the
+// caller's own frame; only under a live FatalJumpScope of that same function.
+#define FATAL_JUMP_SAVE() __builtin_setjmp(g_fatal_jump.context)
+
+// Marks g_fatal_jump armed for the lifetime of the object, and puts back
+// whatever was armed before when it ends (an enclosing caller's point).
 class FatalJumpScope {
   public:
-    FatalJumpScope() { ++g_fatal_jump.armed; }
-    ~FatalJumpScope() { --g_fatal_jump.armed; }
+    FatalJumpScope() : outer_(g_fatal_jump) {
+        g_fatal_jump.armed = 1;
+        g_fatal_jump.text = nullptr;
+    }
+    ~FatalJumpScope() { g_fatal_jump = outer_; }
     FatalJumpScope(const FatalJumpScope&) = delete;
     FatalJumpScope& operator=(const FatalJumpScope&) = delete;
+
+  private:
+    FatalJump outer_;
 };
 
 // Never returns. Aborts the process if nothing has armed g_fatal_jump, since

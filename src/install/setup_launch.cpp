@@ -1,6 +1,5 @@
 #include "install/setup_launch.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "archive/unpack.h"
@@ -31,9 +30,8 @@ bool format_setup_command(char* buffer, const char* work_path, int32_t token, ui
     // program. Such a path is quoted; any other line is left as it was.
     const char* format =
         strchr(work_path, ' ') ? "\"%s\\%s\\%s\" %ld %u %s" : "%s\\%s\\%s %ld %u %s";
-    const int n = snprintf(buffer, COMMAND_LINE_SIZE, format, work_path, WORK_SUBFOLDER,
-                           SETUP_PROGRAM_NAME, long(token), unsigned(window), own_path);
-    return n > 0 && size_t(n) < COMMAND_LINE_SIZE;
+    return text_format(buffer, COMMAND_LINE_SIZE, format, work_path, WORK_SUBFOLDER,
+                       SETUP_PROGRAM_NAME, long(token), unsigned(window), own_path) > 0;
 }
 
 bool launch_setup(WindowHandle window) {

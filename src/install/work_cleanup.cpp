@@ -1,6 +1,5 @@
 #include "install/work_cleanup.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "archive/unpack.h"
@@ -94,7 +93,7 @@ void clean_work_folder() {
 
     char full_path[WORK_PATH_SIZE];
     if (strlen(g_work_path) + 1 + strlen(WORK_SUBFOLDER) < sizeof full_path) {
-        snprintf(full_path, sizeof full_path, "%s\\%s", g_work_path, WORK_SUBFOLDER);
+        text_format(full_path, sizeof full_path, "%s\\%s", g_work_path, WORK_SUBFOLDER);
         folder_remove(full_path);
     }
 }

@@ -50,16 +50,18 @@ void prepare_and_unpack() {
     derive_work_path(temp_path, g_work_path);
 
     FatalJumpScope armed;
-    try {
-        if (!select_work_drive()) return;
-        // Unpacking anywhere but in the work subfolder could overwrite files
-        // of the same names, so a folder that cannot be entered ends the step.
-        if (!enter_work_path()) return;
-        folder_create(WORK_SUBFOLDER);
-        if (!folder_set_current(WORK_SUBFOLDER)) return;
-        if (unpack_archive(ARCHIVE_NAME) != 0) g_install_ready = 1;
-    } catch (const FatalUnpackExit&) {
+    if (FATAL_JUMP_SAVE()) {
+        // fatal_error has shown its box and closed the streams; the memory
+        // the unpack held is given back here.
         g_install_ready = 0;
         release_unpack_memory();
+        return;
     }
+    if (!select_work_drive()) return;
+    // Unpacking anywhere but in the work subfolder could overwrite files of
+    // the same names, so a folder that cannot be entered ends the step.
+    if (!enter_work_path()) return;
+    folder_create(WORK_SUBFOLDER);
+    if (!folder_set_current(WORK_SUBFOLDER)) return;
+    if (unpack_archive(ARCHIVE_NAME) != 0) g_install_ready = 1;
 }

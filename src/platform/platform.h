@@ -95,6 +95,13 @@ uint32_t system_time_seconds();
 
 void system_pause(uint32_t milliseconds);
 
+// Formats text with the conversions %s, %d, %ld and %u into `buffer` of
+// `size` bytes. Returns the length, or -1 (and an empty text) when it does
+// not fit. On Windows the system's formatter does the work, which caps any
+// text at 1023 characters.
+int text_format(char* buffer, uint32_t size, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
 // Starts a program from the current folder with the given command line,
 // shown normally. Returns the platform's result: above 31 means started.
 uint32_t program_start(const char* command_line);

@@ -1,14 +1,12 @@
 #include "shell/serial_ports.h"
 
-#include <cstdio>
-
 #include "platform/platform.h"
 
 bool check_serial_ports() {
     bool missing = false;
     for (int port = 1; port <= PORT_COUNT; ++port) {
         char key[16];
-        snprintf(key, sizeof key, "COM%d:", port);
+        text_format(key, sizeof key, "COM%d:", port);
         char value[PORT_READ_SIZE + 1];
         if (profile_read(PORTS_SECTION, key, value, PORT_READ_SIZE) == 0) {
             profile_write(PORTS_SECTION, key, DEFAULT_PORT_SETTING);

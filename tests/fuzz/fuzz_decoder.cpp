@@ -63,12 +63,14 @@ Outcome decode(std::vector<uint8_t>& bytes, size_t size, bool keep) {
     memset(g_ring, 0, sizeof g_ring);
     Outcome o;
     g_fatal_error_shows_box = false;
-    try {
+    {
         FatalJumpScope armed;
-        o.returned = decode_entry(in, out);
-    } catch (const FatalUnpackExit& exit) {
-        o.fatal = true;
-        o.text = exit.text;
+        if (FATAL_JUMP_SAVE()) {
+            o.fatal = true;
+            o.text = g_fatal_jump.text;
+        } else {
+            o.returned = decode_entry(in, out);
+        }
     }
     o.fault = g_decode_fault;
     fclose(in);

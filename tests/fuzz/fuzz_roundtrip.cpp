@@ -29,11 +29,12 @@ std::vector<uint8_t> decode_with_tail(std::vector<uint8_t>& stream, uint8_t tail
     memset(g_ring + RING_FILL, tail, RING_SIZE - RING_FILL);
     g_fatal_error_shows_box = false;
     const char* fatal = nullptr;
-    try {
+    {
         FatalJumpScope armed;
-        decode_entry(in, out);
-    } catch (const FatalUnpackExit& exit) {
-        fatal = exit.text;
+        if (FATAL_JUMP_SAVE())
+            fatal = g_fatal_jump.text;
+        else
+            decode_entry(in, out);
     }
     const DecodeFault fault = g_decode_fault;
     fclose(in);

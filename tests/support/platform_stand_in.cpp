@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdarg>
 #include <cstring>
 #include <ctime>
 #include <thread>
@@ -258,6 +259,18 @@ uint32_t system_time_seconds() {
 void system_pause(uint32_t milliseconds) {
     g_posix.pauses.push_back(milliseconds);
     if (g_posix.real_pauses) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+int text_format(char* buffer, uint32_t size, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    const int n = vsnprintf(buffer, size, format, arguments);
+    va_end(arguments);
+    if (n < 0 || uint32_t(n) + 1 > size) {
+        if (size > 0) buffer[0] = '\0';
+        return -1;
+    }
+    return n;
 }
 
 uint32_t program_start(const char* command_line) {

@@ -33,11 +33,13 @@ Bytes decode_bytes(const Bytes& stream, std::string* fault_text) {
     FILE* out = tmpfile();
     const bool shows = g_fatal_error_shows_box;
     g_fatal_error_shows_box = false;
-    try {
+    {
         FatalJumpScope armed;
-        decode_entry(in, out);
-    } catch (const FatalUnpackExit& exit) {
-        if (fault_text) *fault_text = exit.text;
+        if (FATAL_JUMP_SAVE()) {
+            if (fault_text) *fault_text = g_fatal_jump.text;
+        } else {
+            decode_entry(in, out);
+        }
     }
     g_fatal_error_shows_box = shows;
     Bytes result = contents_of(out);

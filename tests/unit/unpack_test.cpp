@@ -33,15 +33,13 @@ class Unpack : public ::testing::Test {
 
     // Runs the driver the way the installation step does; the fatal text, if any.
     int run(std::string* fatal = nullptr) {
-        int result = -1;
         FatalJumpScope armed;
-        try {
-            result = unpack_archive("W_SETUP.WPK");
-        } catch (const FatalUnpackExit& exit) {
-            if (fatal) *fatal = exit.text;
+        if (FATAL_JUMP_SAVE()) {
+            if (fatal) *fatal = g_fatal_jump.text;
             release_unpack_memory();
+            return -1;
         }
-        return result;
+        return unpack_archive("W_SETUP.WPK");
     }
 
     std::string current() {

@@ -71,10 +71,7 @@ DecodeFault decode_member(FILE* archive, int i, FILE* out) {
     FatalJumpScope armed;
     const uint32_t start = uint32_t(g_data_base + g_entry_table[i].offset);
     if (fseek(archive, long(start), SEEK_SET) != 0) return DecodeFault::SIZE_CUT_SHORT;
-    try {
-        decode_entry(archive, out);
-    } catch (const FatalUnpackExit&) {
-    }
+    if (!FATAL_JUMP_SAVE()) decode_entry(archive, out);
     if (g_decode_fault == DecodeFault::NONE && g_member_crc_wanted &&
         g_member_crc != g_entry_table[i].reserved)
         return CHECKSUM_MISMATCH;

@@ -11,6 +11,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdarg>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -193,6 +194,18 @@ void system_pause(uint32_t milliseconds) {
     wait.tv_nsec = long(milliseconds % 1000) * 1000000L;
     while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
     }
+}
+
+int text_format(char* buffer, uint32_t size, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    const int n = vsnprintf(buffer, size, format, arguments);
+    va_end(arguments);
+    if (n < 0 || uint32_t(n) + 1 > size) {
+        if (size > 0) buffer[0] = '\0';
+        return -1;
+    }
+    return n;
 }
 
 uint32_t program_start(const char* command_line) {

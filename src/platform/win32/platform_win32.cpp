@@ -3,11 +3,11 @@
 #include <windows.h>
 
 #include <io.h>
-#include <stdlib.h>
+#include <stdarg.h>
 #include <string.h>
-#include <time.h>
 
 #include "platform/platform.h"
+#include "platform/win32/command_line_win32.h"
 
 FileHandle file_open_for_reading(const char* path) {
     return _lopen(path, OF_READ);
@@ -137,18 +137,41 @@ bool program_get_module_path(char* buffer, uint32_t size) {
 }
 
 bool program_get_own_path(char* buffer, uint32_t size) {
-    // Element 0 of the argument vector the runtime built from the command
-    // line; the runtime falls back to the module's name for an empty one.
-    const char* own = __argc > 0 && __argv && __argv[0] && __argv[0][0] ? __argv[0] : nullptr;
-    if (!own) return program_get_module_path(buffer, size);
-    const size_t n = strlen(own);
-    if (n + 1 > size) return false;
-    memcpy(buffer, own, n + 1);
+    // The program's name as the runtime start-up would give it in element 0
+    // of the argument vector; the module's name when the command line has none.
+    const CommandLineHead head = split_command_line(GetCommandLineA());
+    if (head.name_length == 0) return program_get_module_path(buffer, size);
+    if (head.name_length + 1 > size) return false;
+    memcpy(buffer, head.name, head.name_length);
+    buffer[head.name_length] = '\0';
     return true;
 }
 
 uint32_t system_time_seconds() {
-    return uint32_t(time(nullptr));
+    constexpr uint64_t TICKS_PER_SECOND = 10000000;             // FILETIME counts 100 ns
+    constexpr uint64_t TICKS_1601_TO_1970 = 116444736000000000; // 369 years
+    SYSTEMTIME utc;
+    GetSystemTime(&utc);
+    FILETIME now;
+    if (!SystemTimeToFileTime(&utc, &now)) return 0;
+    const uint64_t ticks = uint64_t(now.dwHighDateTime) << 32 | now.dwLowDateTime;
+    return uint32_t((ticks - TICKS_1601_TO_1970) / TICKS_PER_SECOND);
+}
+
+int text_format(char* buffer, uint32_t size, const char* format, ...) {
+    // wvsprintfA writes at most 1024 bytes and knows no buffer size, so the
+    // text is made in a buffer of that size and copied only when it fits.
+    char text[1024];
+    va_list arguments;
+    va_start(arguments, format);
+    const int n = wvsprintfA(text, format, arguments);
+    va_end(arguments);
+    if (n < 0 || uint32_t(n) + 1 > size || n >= int(sizeof text) - 1) {
+        if (size > 0) buffer[0] = '\0';
+        return -1;
+    }
+    memcpy(buffer, text, size_t(n) + 1);
+    return n;
 }
 
 void system_pause(uint32_t milliseconds) {
