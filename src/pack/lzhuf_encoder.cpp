@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "archive/lzhuf_model.h"
 
@@ -134,6 +135,265 @@ class MatchFinder {
     std::array<uint32_t, CHAIN_SIZE> prev_;
 };
 
+// Binary trees over the text for the priced parse, which wants every match
+// length at every position: one tree per hash of the first three bytes,
+// ordered by the text that follows each position (MAX_MATCH bytes of it),
+// the newest position at the root. Inserting a position walks down from the
+// root and splits the tree around it, meeting on the way the positions
+// whose text is closest to it, so every longer match is found with its
+// closest position. Positions more than RING_SIZE back drop out.
+constexpr uint32_t TREE_SIZE = 8192; // cyclic; more than the window
+constexpr int TREE_DEPTH = 64;       // positions looked at per insertion, at most
+
+class MatchTree {
+  public:
+    // `text` must have MAX_MATCH readable bytes after `size`.
+    MatchTree(const uint8_t* text, size_t size) : text_(text), size_(size) {
+        head_.fill(NO_POSITION);
+    }
+
+    // Adds `pos` to its tree; unless `out` is null, writes the matches for
+    // it, of growing length (at most MAX_MATCH and never past the end of
+    // the text), each with the closest position giving it. Returns the
+    // number written.
+    int insert(size_t pos, Match* out) {
+        const uint8_t* cur = text_ + pos;
+        const uint32_t h = hash(cur);
+        uint32_t cand = head_[h];
+        head_[h] = uint32_t(pos);
+        uint32_t* smaller = &son_[(pos & (TREE_SIZE - 1)) * 2];
+        uint32_t* larger = smaller + 1;
+        uint32_t len_smaller = 0, len_larger = 0;
+        uint32_t best = MIN_MATCH - 1;
+        const uint32_t usable = uint32_t(std::min<size_t>(MAX_MATCH, size_ - pos));
+        int count = 0;
+        for (int depth = TREE_DEPTH;; --depth) {
+            if (cand == NO_POSITION || pos - cand > size_t(RING_SIZE) || depth == 0) {
+                *smaller = *larger = NO_POSITION;
+                return count;
+            }
+            uint32_t* pair = &son_[(cand & (TREE_SIZE - 1)) * 2];
+            const uint8_t* prev = text_ + cand;
+            uint32_t len = std::min(len_smaller, len_larger);
+            while (len < uint32_t(MAX_MATCH) && prev[len] == cur[len]) ++len;
+            if (out && len > best && best < usable) {
+                best = len;
+                out[count++] = {std::min(len, usable), uint32_t(pos - cand)};
+            }
+            if (len == uint32_t(MAX_MATCH)) {
+                // The same text: cand's subtrees become pos's.
+                *smaller = pair[0];
+                *larger = pair[1];
+                return count;
+            }
+            if (prev[len] < cur[len]) {
+                *smaller = cand;
+                smaller = &pair[1];
+                cand = *smaller;
+                len_smaller = len;
+            } else {
+                *larger = cand;
+                larger = &pair[0];
+                cand = *larger;
+                len_larger = len;
+            }
+        }
+    }
+
+  private:
+    static uint32_t hash(const uint8_t* p) {
+        const uint32_t v = uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+        return (v * 2654435761u) >> (32 - HASH_BITS);
+    }
+
+    const uint8_t* text_;
+    size_t size_;
+    std::array<uint32_t, HASH_SIZE> head_;
+    std::array<uint32_t, TREE_SIZE * 2> son_; // per position: smaller, larger subtree
+};
+
+// The priced parse: the text is cut into blocks, and for each block the
+// cheapest way through it is found with every symbol priced at its present
+// code length in the adaptive tree and every position at its fixed code
+// length; that way is then coded, which moves the tree on for the next
+// block. The way through a block is searched MAX_MATCH bytes further than
+// the block, so that the last choices in it see what follows.
+constexpr size_t PARSE_BLOCK = 4096;
+constexpr size_t PARSE_SPAN = PARSE_BLOCK + MAX_MATCH;
+constexpr uint32_t NO_COST = 0xFFFFFFFF;
+
+struct Prices {
+    uint32_t symbol[SYMBOL_COUNT];
+    uint32_t position[64]; // by the upper 6 bits of a coded position
+};
+
+// The code length of every symbol in the present tree: a node's children lie
+// below it in the node order, so one pass down from the root gives every depth.
+void read_prices(Prices& prices) {
+    uint16_t depth[NODE_COUNT];
+    depth[ROOT] = 0;
+    for (int n = ROOT; n >= 0; --n) {
+        const int c = g_child[n];
+        if (c < NODE_COUNT)
+            depth[c] = depth[c + 1] = uint16_t(depth[n] + 1);
+        else
+            prices.symbol[c - NODE_COUNT] = depth[n];
+    }
+    for (int high = 0; high < 64; ++high) prices.position[high] = POSITION_CODES[high].length + 6u;
+}
+
+struct Step {
+    uint32_t cost;     // bits from the block's start to here
+    uint16_t length;   // of the step that arrives here: 1 for a literal
+    uint16_t distance; // of that step's match, 0 for a literal
+};
+
+struct ModelCopy {
+    uint16_t freq[NODE_COUNT + 8];
+    int16_t child[NODE_COUNT];
+    int16_t parent[NODE_COUNT + SYMBOL_COUNT];
+};
+void save_model(ModelCopy& m) {
+    memcpy(m.freq, g_freq, sizeof m.freq);
+    memcpy(m.child, g_child, sizeof m.child);
+    memcpy(m.parent, g_parent, sizeof m.parent);
+}
+void load_model(const ModelCopy& m) {
+    memcpy(g_freq, m.freq, sizeof m.freq);
+    memcpy(g_child, m.child, sizeof m.child);
+    memcpy(g_parent, m.parent, sizeof m.parent);
+}
+
+int symbol_length(int symbol) {
+    int length = 0;
+    for (int n = g_parent[symbol + NODE_COUNT]; n != ROOT; n = g_parent[n]) ++length;
+    return length;
+}
+
+struct BlockParse {
+    std::vector<Step> steps;
+    std::vector<Match> matches;  // of the positions from `from` on, in turn
+    std::vector<uint32_t> first; // each position's first entry in `matches`, one more at the end
+    size_t from = 0;             // text position of first[0]
+    std::vector<Step> way;       // chosen steps, first first
+};
+
+// Cheapest way through the span under `prices`; keeps the steps that reach `block`.
+void find_way(BlockParse& bp, const uint8_t* text, size_t pos, size_t span, size_t block,
+              const Prices& prices) {
+    std::vector<Step>& steps = bp.steps;
+    const uint32_t* first = &bp.first[pos - bp.from];
+    steps[0] = {0, 0, 0};
+    for (size_t i = 1; i <= span; ++i) steps[i].cost = NO_COST;
+    for (size_t i = 0; i < span; ++i) {
+        const uint32_t here = steps[i].cost;
+        const uint32_t literal = here + prices.symbol[text[pos + i]];
+        if (literal < steps[i + 1].cost) steps[i + 1] = {literal, 1, 0};
+        const uint32_t longest = uint32_t(std::min<size_t>(MAX_MATCH, span - i));
+        uint32_t length = MIN_MATCH;
+        for (uint32_t m = first[i]; m < first[i + 1]; ++m) {
+            const Match match = bp.matches[m];
+            const uint32_t start = here + prices.position[(match.distance - 1) >> 6];
+            const uint32_t last = std::min(match.length, longest);
+            for (; length <= last; ++length) {
+                const uint32_t cost = start + prices.symbol[length + (255 - MATCH_THRESHOLD)];
+                Step& to = steps[i + length];
+                // Of equal costs the last step found, the shortest, is kept:
+                // a way's odd lengths then gather at its end, past the
+                // block, instead of at the start of every block.
+                if (cost <= to.cost) to = {cost, uint16_t(length), uint16_t(match.distance)};
+            }
+        }
+    }
+    bp.way.clear();
+    for (size_t at = span; at > 0; at -= steps[at].length) bp.way.push_back(steps[at]);
+    std::reverse(bp.way.begin(), bp.way.end());
+    size_t done = 0, n = 0;
+    while (done < block) done += bp.way[n++].length;
+    bp.way.resize(n);
+}
+
+size_t way_bytes(const std::vector<Step>& way) {
+    size_t total = 0;
+    for (const Step& s : way) total += s.length;
+    return total;
+}
+
+// Bits of the way under the adaptive model, which it moves on.
+uint64_t way_bits(const std::vector<Step>& way, const uint8_t* text) {
+    uint64_t total = 0;
+    size_t at = 0;
+    for (const Step& s : way) {
+        const int symbol = s.distance ? s.length + (255 - MATCH_THRESHOLD) : text[at];
+        total += symbol_length(symbol);
+        if (s.distance) total += POSITION_CODES[(s.distance - 1) >> 6].length + 6;
+        update_model(symbol);
+        at += s.length;
+    }
+    return total;
+}
+
+// Codes text[pos, end) with the priced parse; `text` has MAX_MATCH readable
+// bytes after `end`.
+void encode_priced(BitWriter& bits, const uint8_t* text, size_t pos, size_t end) {
+    auto tree = std::make_unique<MatchTree>(text, end);
+    auto prices = std::make_unique<Prices>();
+    auto start_model = std::make_unique<ModelCopy>();
+    BlockParse bp;
+    bp.steps.resize(PARSE_SPAN + 1);
+    std::vector<Step> other_way;
+    Match found[MAX_MATCH];
+    // The spaces before the data enter the trees; a match reaches back at
+    // most RING_SIZE bytes.
+    size_t inserted = pos > size_t(RING_SIZE) ? pos - RING_SIZE : 0;
+    for (; inserted < pos; ++inserted) tree->insert(inserted, nullptr);
+    bp.from = pos;
+    bp.first.push_back(0);
+    while (pos < end) {
+        const size_t span = std::min(PARSE_SPAN, end - pos);
+        const size_t block = std::min(PARSE_BLOCK, span);
+        // Matches of the positions before `pos` are no longer needed; those
+        // up to `inserted` were found for the last block.
+        const size_t drop = pos - bp.from;
+        const uint32_t dropped = bp.first[drop];
+        bp.matches.erase(bp.matches.begin(), bp.matches.begin() + dropped);
+        bp.first.erase(bp.first.begin(), bp.first.begin() + drop);
+        for (uint32_t& f : bp.first) f -= dropped;
+        bp.from = pos;
+        for (; inserted < pos + span; ++inserted) {
+            const int count = tree->insert(inserted, found);
+            bp.matches.insert(bp.matches.end(), found, found + count);
+            bp.first.push_back(uint32_t(bp.matches.size()));
+        }
+        // Priced at the tree as it stands, then once more at the tree that
+        // way leaves behind (closer to what the block's own symbols make
+        // of it); the way with fewer bits per byte is coded.
+        save_model(*start_model);
+        read_prices(*prices);
+        find_way(bp, text, pos, span, block, *prices);
+        const uint64_t other_bits = way_bits(bp.way, text + pos);
+        const size_t other_bytes = way_bytes(bp.way);
+        other_way.swap(bp.way);
+        read_prices(*prices);
+        find_way(bp, text, pos, span, block, *prices);
+        load_model(*start_model);
+        if (way_bits(bp.way, text + pos) * other_bytes >= other_bits * way_bytes(bp.way))
+            bp.way.swap(other_way);
+        load_model(*start_model);
+        size_t done = 0; // reaches the block's end, or a little past it
+        for (const Step& s : bp.way) {
+            if (s.distance == 0) {
+                encode_symbol(bits, text[pos + done]);
+            } else {
+                encode_symbol(bits, s.length + (255 - MATCH_THRESHOLD));
+                encode_position(bits, s.distance - 1u);
+            }
+            done += s.length;
+        }
+        pos += done;
+    }
+}
+
 } // namespace
 
 std::vector<uint8_t> encode_member(const uint8_t* data, size_t size, ParseMode mode) {
@@ -152,10 +412,18 @@ std::vector<uint8_t> encode_member(const uint8_t* data, size_t size, ParseMode m
     // The text the decoder sees: RING_FILL spaces, then the data. A match may
     // start anywhere in it within RING_SIZE bytes back; it never starts before
     // the spaces, so it never reads the window's carried-over tail.
-    std::vector<uint8_t> text(RING_FILL + size);
+    std::vector<uint8_t> text(RING_FILL + size + MAX_MATCH); // zeros after the data
     memset(text.data(), RING_FILL_BYTE, RING_FILL);
     memcpy(text.data() + RING_FILL, data, size);
-    auto finder = std::make_unique<MatchFinder>(text.data(), text.size());
+    const size_t end = RING_FILL + size;
+    start_huff();
+    BitWriter bits(out);
+    if (mode == ParseMode::PRICED) {
+        encode_priced(bits, text.data(), RING_FILL, end);
+        bits.finish();
+        return out;
+    }
+    auto finder = std::make_unique<MatchFinder>(text.data(), end);
     // Positions enter the chains in order, each once, just before the first
     // search from a later position.
     size_t inserted = RING_FILL > RING_SIZE ? RING_FILL - RING_SIZE : 0;
@@ -164,9 +432,6 @@ std::vector<uint8_t> encode_member(const uint8_t* data, size_t size, ParseMode m
         return finder->find(at);
     };
 
-    start_huff();
-    BitWriter bits(out);
-    const size_t end = text.size();
     size_t pos = RING_FILL;
     Match match = find_at(pos);
     while (pos < end) {
