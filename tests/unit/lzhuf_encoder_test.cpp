@@ -93,7 +93,7 @@ TEST(LzhufEncoder, EachParsePacksNoLargerThanTheSimplerOne) {
     // fresh bytes, where the choice between near short and far long matches
     // matters.
     Bytes program = random_bytes(60000, 23);
-    for (size_t i = 64; i + 16 < program.size(); i += 7 + i % 13)
+    for (size_t i = 3100; i + 16 < program.size(); i += 7 + i % 13)
         memcpy(&program[i], &program[i - 16 - (i * 31) % 3000], 4 + i % 9);
     const Bytes inputs[] = {text_bytes(200000, 21), random_bytes(50000, 22), Bytes(40000, 'q'),
                             repeat("abcabdabcabeabcabd", 30000), program};
