@@ -55,29 +55,45 @@ class BitWriter {
     int count_ = 0;
 };
 
-// Emits the code of `symbol` in the present tree, then updates the model the
-// same way the decoder will.
-void encode_symbol(BitWriter& out, int symbol) {
-    uint32_t code = 0;
-    int length = 0;
+// A code of up to 32 bits, the last bit in bit 0.
+struct CodeWord {
+    uint32_t bits;
+    uint32_t length;
+};
+
+// The code of `symbol` in the present tree, then the model updated the same
+// way the decoder will.
+CodeWord code_symbol(int symbol) {
+    CodeWord word = {0, 0};
     for (int n = g_parent[symbol + NODE_COUNT]; n != ROOT; n = g_parent[n]) {
-        code |= uint32_t(n & 1) << length; // the second child of a pair is odd: a 1 bit
-        ++length;
-    }
-    // Deep codes are emitted in two parts to stay within put()'s range.
-    if (length > 16) {
-        out.put(code >> 16, length - 16);
-        out.put(code, 16);
-    } else {
-        out.put(code, length);
+        word.bits |= uint32_t(n & 1) << word.length; // the second child of a pair is odd: a 1 bit
+        ++word.length;
     }
     update_model(symbol);
+    return word;
+}
+
+CodeWord code_position(uint32_t position) {
+    const PositionCode& c = POSITION_CODES[position >> 6];
+    return {uint32_t(c.code) << 6 | (position & 63), c.length + 6u};
+}
+
+void put_word(BitWriter& out, CodeWord word) {
+    // Deep codes are emitted in two parts to stay within put()'s range.
+    if (word.length > 16) {
+        out.put(word.bits >> 16, int(word.length) - 16);
+        out.put(word.bits, 16);
+    } else {
+        out.put(word.bits, int(word.length));
+    }
+}
+
+void encode_symbol(BitWriter& out, int symbol) {
+    put_word(out, code_symbol(symbol));
 }
 
 void encode_position(BitWriter& out, uint32_t position) {
-    const PositionCode& c = POSITION_CODES[position >> 6];
-    out.put(c.code, c.length);
-    out.put(position & 63, 6);
+    put_word(out, code_position(position));
 }
 
 struct Match {
@@ -264,12 +280,6 @@ void load_model(const ModelCopy& m) {
     memcpy(g_parent, m.parent, sizeof m.parent);
 }
 
-int symbol_length(int symbol) {
-    int length = 0;
-    for (int n = g_parent[symbol + NODE_COUNT]; n != ROOT; n = g_parent[n]) ++length;
-    return length;
-}
-
 struct BlockParse {
     std::vector<Step> steps;
     std::vector<Match> matches;  // of the positions from `from` on, in turn
@@ -319,15 +329,21 @@ size_t way_bytes(const std::vector<Step>& way) {
     return total;
 }
 
-// Bits of the way under the adaptive model, which it moves on.
-uint64_t way_bits(const std::vector<Step>& way, const uint8_t* text) {
+// Codes the way under the adaptive model, which it moves on, into `words`;
+// returns the number of bits.
+uint64_t code_way(const std::vector<Step>& way, const uint8_t* text, std::vector<CodeWord>& words) {
+    words.clear();
     uint64_t total = 0;
     size_t at = 0;
     for (const Step& s : way) {
-        const int symbol = s.distance ? s.length + (255 - MATCH_THRESHOLD) : text[at];
-        total += symbol_length(symbol);
-        if (s.distance) total += POSITION_CODES[(s.distance - 1) >> 6].length + 6;
-        update_model(symbol);
+        if (s.distance == 0) {
+            words.push_back(code_symbol(text[at]));
+        } else {
+            words.push_back(code_symbol(s.length + (255 - MATCH_THRESHOLD)));
+            total += words.back().length;
+            words.push_back(code_position(s.distance - 1u));
+        }
+        total += words.back().length;
         at += s.length;
     }
     return total;
@@ -339,9 +355,10 @@ void encode_priced(BitWriter& bits, const uint8_t* text, size_t pos, size_t end)
     auto tree = std::make_unique<MatchTree>(text, end);
     auto prices = std::make_unique<Prices>();
     auto start_model = std::make_unique<ModelCopy>();
+    auto end_model_a = std::make_unique<ModelCopy>();
     BlockParse bp;
     bp.steps.resize(PARSE_SPAN + 1);
-    std::vector<Step> other_way;
+    std::vector<CodeWord> words_a, words_b;
     Match found[MAX_MATCH];
     // The spaces before the data enter the trees; a match reaches back at
     // most RING_SIZE bytes.
@@ -367,29 +384,24 @@ void encode_priced(BitWriter& bits, const uint8_t* text, size_t pos, size_t end)
         }
         // Priced at the tree as it stands, then once more at the tree that
         // way leaves behind (closer to what the block's own symbols make
-        // of it); the way with fewer bits per byte is coded.
+        // of it); the way with fewer bits per byte is kept.
         save_model(*start_model);
         read_prices(*prices);
         find_way(bp, text, pos, span, block, *prices);
-        const uint64_t other_bits = way_bits(bp.way, text + pos);
-        const size_t other_bytes = way_bytes(bp.way);
-        other_way.swap(bp.way);
+        const uint64_t bits_a = code_way(bp.way, text + pos, words_a);
+        const size_t bytes_a = way_bytes(bp.way);
         read_prices(*prices);
+        save_model(*end_model_a);
         find_way(bp, text, pos, span, block, *prices);
         load_model(*start_model);
-        if (way_bits(bp.way, text + pos) * other_bytes >= other_bits * way_bytes(bp.way))
-            bp.way.swap(other_way);
-        load_model(*start_model);
-        size_t done = 0; // reaches the block's end, or a little past it
-        for (const Step& s : bp.way) {
-            if (s.distance == 0) {
-                encode_symbol(bits, text[pos + done]);
-            } else {
-                encode_symbol(bits, s.length + (255 - MATCH_THRESHOLD));
-                encode_position(bits, s.distance - 1u);
-            }
-            done += s.length;
+        const uint64_t bits_b = code_way(bp.way, text + pos, words_b);
+        size_t done = way_bytes(bp.way); // reaches the block's end, or a little past it
+        if (bits_b * bytes_a >= bits_a * done) {
+            load_model(*end_model_a);
+            words_b.swap(words_a);
+            done = bytes_a;
         }
+        for (const CodeWord& word : words_b) put_word(bits, word);
         pos += done;
     }
 }
