@@ -158,12 +158,32 @@ class MatchFinder {
 // root and splits the tree around it, meeting on the way the positions
 // whose text is closest to it, so every longer match is found with its
 // closest position. Positions more than RING_SIZE back drop out.
-constexpr uint32_t TREE_SIZE = 8192; // cyclic; more than the window
-constexpr int TREE_DEPTH = 64;       // positions looked at per insertion, at most
+constexpr uint32_t TREE_SIZE = 8192;         // cyclic; more than the window
+constexpr size_t TEXT_SLACK = MAX_MATCH + 8; // readable bytes after the text
+
+// How many of the first MAX_MATCH bytes at a and b agree, given that the
+// first `known` do; eight at a time where the byte order allows.
+inline uint32_t common_length(const uint8_t* a, const uint8_t* b, uint32_t known) {
+    uint32_t len = known;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    for (; len < uint32_t(MAX_MATCH); len += 8) {
+        uint64_t x, y;
+        memcpy(&x, a + len, 8);
+        memcpy(&y, b + len, 8);
+        if (x != y)
+            return std::min(len + uint32_t(__builtin_ctzll(x ^ y) / 8), uint32_t(MAX_MATCH));
+    }
+    return MAX_MATCH;
+#else
+    while (len < uint32_t(MAX_MATCH) && a[len] == b[len]) ++len;
+    return len;
+#endif
+}
+constexpr int TREE_DEPTH = 64; // positions looked at per insertion, at most
 
 class MatchTree {
   public:
-    // `text` must have MAX_MATCH readable bytes after `size`.
+    // `text` must have TEXT_SLACK readable bytes after `size`.
     MatchTree(const uint8_t* text, size_t size) : text_(text), size_(size) {
         head_.fill(NO_POSITION);
     }
@@ -190,8 +210,7 @@ class MatchTree {
             }
             uint32_t* pair = &son_[(cand & (TREE_SIZE - 1)) * 2];
             const uint8_t* prev = text_ + cand;
-            uint32_t len = std::min(len_smaller, len_larger);
-            while (len < uint32_t(MAX_MATCH) && prev[len] == cur[len]) ++len;
+            const uint32_t len = common_length(prev, cur, std::min(len_smaller, len_larger));
             if (out && len > best && best < usable) {
                 best = len;
                 out[count++] = {std::min(len, usable), uint32_t(pos - cand)};
@@ -349,7 +368,7 @@ uint64_t code_way(const std::vector<Step>& way, const uint8_t* text, std::vector
     return total;
 }
 
-// Codes text[pos, end) with the priced parse; `text` has MAX_MATCH readable
+// Codes text[pos, end) with the priced parse; `text` has TEXT_SLACK readable
 // bytes after `end`.
 void encode_priced(BitWriter& bits, const uint8_t* text, size_t pos, size_t end) {
     auto tree = std::make_unique<MatchTree>(text, end);
@@ -424,7 +443,7 @@ std::vector<uint8_t> encode_member(const uint8_t* data, size_t size, ParseMode m
     // The text the decoder sees: RING_FILL spaces, then the data. A match may
     // start anywhere in it within RING_SIZE bytes back; it never starts before
     // the spaces, so it never reads the window's carried-over tail.
-    std::vector<uint8_t> text(RING_FILL + size + MAX_MATCH); // zeros after the data
+    std::vector<uint8_t> text(RING_FILL + size + TEXT_SLACK); // zeros after the data
     memset(text.data(), RING_FILL_BYTE, RING_FILL);
     memcpy(text.data() + RING_FILL, data, size);
     const size_t end = RING_FILL + size;
