@@ -255,6 +255,7 @@ class MatchTree {
 // the block, so that the last choices in it see what follows.
 constexpr size_t PARSE_BLOCK = 4096;
 constexpr size_t PARSE_SPAN = PARSE_BLOCK + MAX_MATCH;
+constexpr size_t YOUNG_TREE = 32768; // the first bytes of a member, priced twice
 constexpr uint32_t NO_COST = 0xFFFFFFFF;
 
 struct Prices {
@@ -371,6 +372,7 @@ uint64_t code_way(const std::vector<Step>& way, const uint8_t* text, std::vector
 // Codes text[pos, end) with the priced parse; `text` has TEXT_SLACK readable
 // bytes after `end`.
 void encode_priced(BitWriter& bits, const uint8_t* text, size_t pos, size_t end) {
+    const size_t start = pos;
     auto tree = std::make_unique<MatchTree>(text, end);
     auto prices = std::make_unique<Prices>();
     auto start_model = std::make_unique<ModelCopy>();
@@ -401,26 +403,30 @@ void encode_priced(BitWriter& bits, const uint8_t* text, size_t pos, size_t end)
             bp.matches.insert(bp.matches.end(), found, found + count);
             bp.first.push_back(uint32_t(bp.matches.size()));
         }
-        // Priced at the tree as it stands, then once more at the tree that
-        // way leaves behind (closer to what the block's own symbols make
-        // of it); the way with fewer bits per byte is kept.
+        // Priced at the tree as it stands; while the tree is young and
+        // moves fast, once more at the tree that way leaves behind (closer
+        // to what the block's own symbols make of it), keeping the way with
+        // fewer bits per byte.
         save_model(*start_model);
         read_prices(*prices);
         find_way(bp, text, pos, span, block, *prices);
         const uint64_t bits_a = code_way(bp.way, text + pos, words_a);
-        const size_t bytes_a = way_bytes(bp.way);
-        read_prices(*prices);
-        save_model(*end_model_a);
-        find_way(bp, text, pos, span, block, *prices);
-        load_model(*start_model);
-        const uint64_t bits_b = code_way(bp.way, text + pos, words_b);
         size_t done = way_bytes(bp.way); // reaches the block's end, or a little past it
-        if (bits_b * bytes_a >= bits_a * done) {
-            load_model(*end_model_a);
-            words_b.swap(words_a);
-            done = bytes_a;
+        if (pos - start < YOUNG_TREE) {
+            save_model(*end_model_a);
+            read_prices(*prices);
+            find_way(bp, text, pos, span, block, *prices);
+            load_model(*start_model);
+            const uint64_t bits_b = code_way(bp.way, text + pos, words_b);
+            const size_t bytes_b = way_bytes(bp.way);
+            if (bits_b * done < bits_a * bytes_b) {
+                words_a.swap(words_b);
+                done = bytes_b;
+            } else {
+                load_model(*end_model_a);
+            }
         }
-        for (const CodeWord& word : words_b) put_word(bits, word);
+        for (const CodeWord& word : words_a) put_word(bits, word);
         pos += done;
     }
 }
