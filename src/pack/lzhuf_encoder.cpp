@@ -159,6 +159,7 @@ class MatchFinder {
 // whose text is closest to it, so every longer match is found with its
 // closest position. Positions more than RING_SIZE back drop out.
 constexpr uint32_t TREE_SIZE = 8192;         // cyclic; more than the window
+constexpr int TREE_DEPTH = 64;               // positions looked at per insertion, at most
 constexpr size_t TEXT_SLACK = MAX_MATCH + 8; // readable bytes after the text
 
 // How many of the first MAX_MATCH bytes at a and b agree, given that the
@@ -179,7 +180,6 @@ inline uint32_t common_length(const uint8_t* a, const uint8_t* b, uint32_t known
     return len;
 #endif
 }
-constexpr int TREE_DEPTH = 64; // positions looked at per insertion, at most
 
 class MatchTree {
   public:
