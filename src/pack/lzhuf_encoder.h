@@ -13,7 +13,7 @@ enum class ParseMode {
     // cheapest mix of literals and matches of every length, priced with the
     // adaptive code's present lengths and the fixed position code. What
     // `wpk pack` uses; a little over 1% smaller than LAZY on executables,
-    // libraries and text, at about a third of its speed.
+    // libraries and text, at about half its speed.
     PRICED,
 };
 
