@@ -284,6 +284,9 @@ struct Step {
     uint16_t distance; // of that step's match, 0 for a literal
 };
 
+// The adaptive tree, to try a way and go back. The decoder's lookup table is
+// not part of it: start_huff leaves that out of date, and while encoding it
+// stays so.
 struct ModelCopy {
     uint16_t freq[NODE_COUNT + 8];
     int16_t child[NODE_COUNT];
