@@ -34,9 +34,9 @@ const char USAGE[] =
     "\n"
     "Encodes each FILE with the setup archive's LZHUF encoder and writes the\n"
     "coded bits as -lh1- members of a level-0 .lzh archive (names as given,\n"
-    "'/' stored as '\\'), with the same parse as 'wpk pack' (the smaller of the\n"
-    "greedy and the lazy one per file); --greedy or --lazy uses that parse alone.\n"
-    "Prints the totals; 'lha -t OUT.lzh' then checks every member's CRC.\n";
+    "'/' stored as '\\'), with the same parse as 'wpk pack' (--priced, by bits);\n"
+    "--greedy, --lazy or --smallest (the smaller of those two per file) uses an older one.\n"
+    "Prints the totals; 'lhasa -t OUT.lzh' then checks every member's CRC.\n";
 
 constexpr size_t MAX_NAME = 255 - 22; // the header size must fit in a byte
 
@@ -99,7 +99,7 @@ void put_u32(std::vector<uint8_t>& out, uint32_t v) {
 } // namespace
 
 int main(int argc, char** argv) {
-    ParseMode mode = ParseMode::SMALLEST;
+    ParseMode mode = ParseMode::PRICED;
     int first = 1;
     if (first < argc && (!strcmp(argv[first], "--help") || !strcmp(argv[first], "-h"))) {
         fputs(USAGE, stdout);
@@ -110,6 +110,11 @@ int main(int argc, char** argv) {
         ++first;
     } else if (first < argc && !strcmp(argv[first], "--lazy")) {
         mode = ParseMode::LAZY;
+        ++first;
+    } else if (first < argc && !strcmp(argv[first], "--smallest")) {
+        mode = ParseMode::SMALLEST;
+        ++first;
+    } else if (first < argc && !strcmp(argv[first], "--priced")) {
         ++first;
     }
     if (argc - first < 2) {

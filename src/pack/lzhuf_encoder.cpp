@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "archive/lzhuf_model.h"
 
@@ -54,29 +55,45 @@ class BitWriter {
     int count_ = 0;
 };
 
-// Emits the code of `symbol` in the present tree, then updates the model the
-// same way the decoder will.
-void encode_symbol(BitWriter& out, int symbol) {
-    uint32_t code = 0;
-    int length = 0;
+// A code of up to 32 bits, the last bit in bit 0.
+struct CodeWord {
+    uint32_t bits;
+    uint32_t length;
+};
+
+// The code of `symbol` in the present tree, then the model updated the same
+// way the decoder will.
+CodeWord code_symbol(int symbol) {
+    CodeWord word = {0, 0};
     for (int n = g_parent[symbol + NODE_COUNT]; n != ROOT; n = g_parent[n]) {
-        code |= uint32_t(n & 1) << length; // the second child of a pair is odd: a 1 bit
-        ++length;
-    }
-    // Deep codes are emitted in two parts to stay within put()'s range.
-    if (length > 16) {
-        out.put(code >> 16, length - 16);
-        out.put(code, 16);
-    } else {
-        out.put(code, length);
+        word.bits |= uint32_t(n & 1) << word.length; // the second child of a pair is odd: a 1 bit
+        ++word.length;
     }
     update_model(symbol);
+    return word;
+}
+
+CodeWord code_position(uint32_t position) {
+    const PositionCode& c = POSITION_CODES[position >> 6];
+    return {uint32_t(c.code) << 6 | (position & 63), c.length + 6u};
+}
+
+void put_word(BitWriter& out, CodeWord word) {
+    // Deep codes are emitted in two parts to stay within put()'s range.
+    if (word.length > 16) {
+        out.put(word.bits >> 16, int(word.length) - 16);
+        out.put(word.bits, 16);
+    } else {
+        out.put(word.bits, int(word.length));
+    }
+}
+
+void encode_symbol(BitWriter& out, int symbol) {
+    put_word(out, code_symbol(symbol));
 }
 
 void encode_position(BitWriter& out, uint32_t position) {
-    const PositionCode& c = POSITION_CODES[position >> 6];
-    out.put(c.code, c.length);
-    out.put(position & 63, 6);
+    put_word(out, code_position(position));
 }
 
 struct Match {
@@ -134,6 +151,289 @@ class MatchFinder {
     std::array<uint32_t, CHAIN_SIZE> prev_;
 };
 
+// Binary trees over the text for the priced parse, which wants every match
+// length at every position: one tree per hash of the first three bytes,
+// ordered by the text that follows each position (MAX_MATCH bytes of it),
+// the newest position at the root. Inserting a position walks down from the
+// root and splits the tree around it, meeting on the way the positions
+// whose text is closest to it, so every longer match is found with its
+// closest position. Positions more than RING_SIZE back drop out.
+constexpr uint32_t TREE_SIZE = 8192;         // cyclic; more than the window
+constexpr int TREE_DEPTH = 64;               // positions looked at per insertion, at most
+constexpr size_t TEXT_SLACK = MAX_MATCH + 8; // readable bytes after the text
+
+// How many of the first MAX_MATCH bytes at a and b agree, given that the
+// first `known` do; eight at a time where the byte order allows.
+inline uint32_t common_length(const uint8_t* a, const uint8_t* b, uint32_t known) {
+    uint32_t len = known;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    for (; len < uint32_t(MAX_MATCH); len += 8) {
+        uint64_t x, y;
+        memcpy(&x, a + len, 8);
+        memcpy(&y, b + len, 8);
+        if (x != y)
+            return std::min(len + uint32_t(__builtin_ctzll(x ^ y) / 8), uint32_t(MAX_MATCH));
+    }
+    return MAX_MATCH;
+#else
+    while (len < uint32_t(MAX_MATCH) && a[len] == b[len]) ++len;
+    return len;
+#endif
+}
+
+class MatchTree {
+  public:
+    // `text` must have TEXT_SLACK readable bytes after `size`.
+    MatchTree(const uint8_t* text, size_t size) : text_(text), size_(size) {
+        head_.fill(NO_POSITION);
+    }
+
+    // Adds `pos` to its tree; unless `out` is null, writes the matches for
+    // it, of growing length (at most MAX_MATCH and never past the end of
+    // the text), each with the closest position giving it. Returns the
+    // number written.
+    int insert(size_t pos, Match* out) {
+        const uint8_t* cur = text_ + pos;
+        const uint32_t h = hash(cur);
+        uint32_t cand = head_[h];
+        head_[h] = uint32_t(pos);
+        uint32_t* smaller = &son_[(pos & (TREE_SIZE - 1)) * 2];
+        uint32_t* larger = smaller + 1;
+        uint32_t len_smaller = 0, len_larger = 0;
+        uint32_t best = MIN_MATCH - 1;
+        const uint32_t usable = uint32_t(std::min<size_t>(MAX_MATCH, size_ - pos));
+        int count = 0;
+        for (int depth = TREE_DEPTH;; --depth) {
+            if (cand == NO_POSITION || pos - cand > size_t(RING_SIZE) || depth == 0) {
+                *smaller = *larger = NO_POSITION;
+                return count;
+            }
+            uint32_t* pair = &son_[(cand & (TREE_SIZE - 1)) * 2];
+            const uint8_t* prev = text_ + cand;
+            const uint32_t len = common_length(prev, cur, std::min(len_smaller, len_larger));
+            if (out && len > best && best < usable) {
+                best = len;
+                out[count++] = {std::min(len, usable), uint32_t(pos - cand)};
+            }
+            if (len == uint32_t(MAX_MATCH)) {
+                // The same text: cand's subtrees become pos's.
+                *smaller = pair[0];
+                *larger = pair[1];
+                return count;
+            }
+            if (prev[len] < cur[len]) {
+                *smaller = cand;
+                smaller = &pair[1];
+                cand = *smaller;
+                len_smaller = len;
+            } else {
+                *larger = cand;
+                larger = &pair[0];
+                cand = *larger;
+                len_larger = len;
+            }
+        }
+    }
+
+  private:
+    static uint32_t hash(const uint8_t* p) {
+        const uint32_t v = uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+        return (v * 2654435761u) >> (32 - HASH_BITS);
+    }
+
+    const uint8_t* text_;
+    size_t size_;
+    std::array<uint32_t, HASH_SIZE> head_;
+    std::array<uint32_t, TREE_SIZE * 2> son_; // per position: smaller, larger subtree
+};
+
+// The priced parse: the text is cut into blocks, and for each block the
+// cheapest way through it is found with every symbol priced at its present
+// code length in the adaptive tree and every position at its fixed code
+// length; that way is then coded, which moves the tree on for the next
+// block. The way through a block is searched MAX_MATCH bytes further than
+// the block, so that the last choices in it see what follows.
+constexpr size_t PARSE_BLOCK = 4096;
+constexpr size_t PARSE_SPAN = PARSE_BLOCK + MAX_MATCH;
+constexpr size_t YOUNG_TREE = 32768; // the first bytes of a member, priced twice
+constexpr uint32_t NO_COST = 0xFFFFFFFF;
+
+struct Prices {
+    uint32_t symbol[SYMBOL_COUNT];
+    uint32_t position[64]; // by the upper 6 bits of a coded position
+};
+
+// The code length of every symbol in the present tree: a node's children lie
+// below it in the node order, so one pass down from the root gives every depth.
+void read_prices(Prices& prices) {
+    uint16_t depth[NODE_COUNT];
+    depth[ROOT] = 0;
+    for (int n = ROOT; n >= 0; --n) {
+        const int c = g_child[n];
+        if (c < NODE_COUNT)
+            depth[c] = depth[c + 1] = uint16_t(depth[n] + 1);
+        else
+            prices.symbol[c - NODE_COUNT] = depth[n];
+    }
+    for (int high = 0; high < 64; ++high) prices.position[high] = POSITION_CODES[high].length + 6u;
+}
+
+struct Step {
+    uint32_t cost;     // bits from the block's start to here
+    uint16_t length;   // of the step that arrives here: 1 for a literal
+    uint16_t distance; // of that step's match, 0 for a literal
+};
+
+// The adaptive tree, to try a way and go back. The decoder's lookup table is
+// not part of it: start_huff leaves that out of date, and while encoding it
+// stays so.
+struct ModelCopy {
+    uint16_t freq[NODE_COUNT + 8];
+    int16_t child[NODE_COUNT];
+    int16_t parent[NODE_COUNT + SYMBOL_COUNT];
+};
+void save_model(ModelCopy& m) {
+    memcpy(m.freq, g_freq, sizeof m.freq);
+    memcpy(m.child, g_child, sizeof m.child);
+    memcpy(m.parent, g_parent, sizeof m.parent);
+}
+void load_model(const ModelCopy& m) {
+    memcpy(g_freq, m.freq, sizeof m.freq);
+    memcpy(g_child, m.child, sizeof m.child);
+    memcpy(g_parent, m.parent, sizeof m.parent);
+}
+
+struct BlockParse {
+    std::vector<Step> steps;
+    std::vector<Match> matches;  // of the positions from `from` on, in turn
+    std::vector<uint32_t> first; // each position's first entry in `matches`, one more at the end
+    size_t from = 0;             // text position of first[0]
+    std::vector<Step> way;       // chosen steps, first first
+};
+
+// Cheapest way through the span under `prices`; keeps the steps that reach `block`.
+void find_way(BlockParse& bp, const uint8_t* text, size_t pos, size_t span, size_t block,
+              const Prices& prices) {
+    std::vector<Step>& steps = bp.steps;
+    const uint32_t* first = &bp.first[pos - bp.from];
+    steps[0] = {0, 0, 0};
+    for (size_t i = 1; i <= span; ++i) steps[i].cost = NO_COST;
+    for (size_t i = 0; i < span; ++i) {
+        const uint32_t here = steps[i].cost;
+        const uint32_t literal = here + prices.symbol[text[pos + i]];
+        if (literal < steps[i + 1].cost) steps[i + 1] = {literal, 1, 0};
+        const uint32_t longest = uint32_t(std::min<size_t>(MAX_MATCH, span - i));
+        uint32_t length = MIN_MATCH;
+        for (uint32_t m = first[i]; m < first[i + 1]; ++m) {
+            const Match match = bp.matches[m];
+            const uint32_t start = here + prices.position[(match.distance - 1) >> 6];
+            const uint32_t last = std::min(match.length, longest);
+            for (; length <= last; ++length) {
+                const uint32_t cost = start + prices.symbol[length + (255 - MATCH_THRESHOLD)];
+                Step& to = steps[i + length];
+                // Of equal costs the last step found, the shortest, is kept:
+                // a way's odd lengths then gather at its end, past the
+                // block, instead of at the start of every block.
+                if (cost <= to.cost) to = {cost, uint16_t(length), uint16_t(match.distance)};
+            }
+        }
+    }
+    bp.way.clear();
+    for (size_t at = span; at > 0; at -= steps[at].length) bp.way.push_back(steps[at]);
+    std::reverse(bp.way.begin(), bp.way.end());
+    size_t done = 0, n = 0;
+    while (done < block) done += bp.way[n++].length;
+    bp.way.resize(n);
+}
+
+size_t way_bytes(const std::vector<Step>& way) {
+    size_t total = 0;
+    for (const Step& s : way) total += s.length;
+    return total;
+}
+
+// Codes the way under the adaptive model, which it moves on, into `words`;
+// returns the number of bits.
+uint64_t code_way(const std::vector<Step>& way, const uint8_t* text, std::vector<CodeWord>& words) {
+    words.clear();
+    uint64_t total = 0;
+    size_t at = 0;
+    for (const Step& s : way) {
+        if (s.distance == 0) {
+            words.push_back(code_symbol(text[at]));
+        } else {
+            words.push_back(code_symbol(s.length + (255 - MATCH_THRESHOLD)));
+            total += words.back().length;
+            words.push_back(code_position(s.distance - 1u));
+        }
+        total += words.back().length;
+        at += s.length;
+    }
+    return total;
+}
+
+// Codes text[pos, end) with the priced parse; `text` has TEXT_SLACK readable
+// bytes after `end`.
+void encode_priced(BitWriter& bits, const uint8_t* text, size_t pos, size_t end) {
+    const size_t start = pos;
+    auto tree = std::make_unique<MatchTree>(text, end);
+    auto prices = std::make_unique<Prices>();
+    auto start_model = std::make_unique<ModelCopy>();
+    auto end_model_a = std::make_unique<ModelCopy>();
+    BlockParse bp;
+    bp.steps.resize(PARSE_SPAN + 1);
+    std::vector<CodeWord> words_a, words_b;
+    Match found[MAX_MATCH];
+    // The spaces before the data enter the trees; a match reaches back at
+    // most RING_SIZE bytes.
+    size_t inserted = pos > size_t(RING_SIZE) ? pos - RING_SIZE : 0;
+    for (; inserted < pos; ++inserted) tree->insert(inserted, nullptr);
+    bp.from = pos;
+    bp.first.push_back(0);
+    while (pos < end) {
+        const size_t span = std::min(PARSE_SPAN, end - pos);
+        const size_t block = std::min(PARSE_BLOCK, span);
+        // Matches of the positions before `pos` are no longer needed; those
+        // up to `inserted` were found for the last block.
+        const size_t drop = pos - bp.from;
+        const uint32_t dropped = bp.first[drop];
+        bp.matches.erase(bp.matches.begin(), bp.matches.begin() + dropped);
+        bp.first.erase(bp.first.begin(), bp.first.begin() + drop);
+        for (uint32_t& f : bp.first) f -= dropped;
+        bp.from = pos;
+        for (; inserted < pos + span; ++inserted) {
+            const int count = tree->insert(inserted, found);
+            bp.matches.insert(bp.matches.end(), found, found + count);
+            bp.first.push_back(uint32_t(bp.matches.size()));
+        }
+        // Priced at the tree as it stands; while the tree is young and
+        // moves fast, once more at the tree that way leaves behind (closer
+        // to what the block's own symbols make of it), keeping the way with
+        // fewer bits per byte.
+        save_model(*start_model);
+        read_prices(*prices);
+        find_way(bp, text, pos, span, block, *prices);
+        const uint64_t bits_a = code_way(bp.way, text + pos, words_a);
+        size_t done = way_bytes(bp.way); // reaches the block's end, or a little past it
+        if (pos - start < YOUNG_TREE) {
+            save_model(*end_model_a);
+            read_prices(*prices);
+            find_way(bp, text, pos, span, block, *prices);
+            load_model(*start_model);
+            const uint64_t bits_b = code_way(bp.way, text + pos, words_b);
+            const size_t bytes_b = way_bytes(bp.way);
+            if (bits_b * done < bits_a * bytes_b) {
+                words_a.swap(words_b);
+                done = bytes_b;
+            } else {
+                load_model(*end_model_a);
+            }
+        }
+        for (const CodeWord& word : words_a) put_word(bits, word);
+        pos += done;
+    }
+}
+
 } // namespace
 
 std::vector<uint8_t> encode_member(const uint8_t* data, size_t size, ParseMode mode) {
@@ -152,10 +452,18 @@ std::vector<uint8_t> encode_member(const uint8_t* data, size_t size, ParseMode m
     // The text the decoder sees: RING_FILL spaces, then the data. A match may
     // start anywhere in it within RING_SIZE bytes back; it never starts before
     // the spaces, so it never reads the window's carried-over tail.
-    std::vector<uint8_t> text(RING_FILL + size);
+    std::vector<uint8_t> text(RING_FILL + size + TEXT_SLACK); // zeros after the data
     memset(text.data(), RING_FILL_BYTE, RING_FILL);
     memcpy(text.data() + RING_FILL, data, size);
-    auto finder = std::make_unique<MatchFinder>(text.data(), text.size());
+    const size_t end = RING_FILL + size;
+    start_huff();
+    BitWriter bits(out);
+    if (mode == ParseMode::PRICED) {
+        encode_priced(bits, text.data(), RING_FILL, end);
+        bits.finish();
+        return out;
+    }
+    auto finder = std::make_unique<MatchFinder>(text.data(), end);
     // Positions enter the chains in order, each once, just before the first
     // search from a later position.
     size_t inserted = RING_FILL > RING_SIZE ? RING_FILL - RING_SIZE : 0;
@@ -164,9 +472,6 @@ std::vector<uint8_t> encode_member(const uint8_t* data, size_t size, ParseMode m
         return finder->find(at);
     };
 
-    start_huff();
-    BitWriter bits(out);
-    const size_t end = text.size();
     size_t pos = RING_FILL;
     Match match = find_at(pos);
     while (pos < end) {

@@ -9,6 +9,12 @@ enum class ParseMode {
     GREEDY,   // always take the longest match at the current byte
     LAZY,     // defer a match by one byte when the next byte starts a longer one
     SMALLEST, // both of the above, keeping the smaller stream
+    // Matches chosen by their cost in bits: over each block of 4 KB, the
+    // cheapest mix of literals and matches of every length, priced with the
+    // adaptive code's present lengths and the fixed position code. What
+    // `wpk pack` uses; a little over 1% smaller than LAZY on executables,
+    // libraries and text, at about half its speed.
+    PRICED,
 };
 
 // Encodes `size` bytes as one member stream: the 4-byte little-endian size,
@@ -18,4 +24,4 @@ enum class ParseMode {
 // past the end of the data. Uses the shared code model, so it must not run
 // while a member is being decoded. Output is deterministic.
 std::vector<uint8_t> encode_member(const uint8_t* data, size_t size,
-                                   ParseMode mode = ParseMode::SMALLEST);
+                                   ParseMode mode = ParseMode::PRICED);

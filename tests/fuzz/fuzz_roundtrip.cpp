@@ -1,10 +1,10 @@
-// The encoder against the decoder: arbitrary data, encoded greedily and
-// lazily, must decode back to itself byte for byte without any fault (a match
-// cut at the size would mean the encoder ran a match past the end). The
-// decoder's window keeps its last MAX_MATCH positions from the previous
-// member, which the encoder must never reference: each stream is decoded
-// twice, with those positions filled with 0xAA and then 0x55, and both
-// results must match the data.
+// The encoder against the decoder: arbitrary data, encoded with each parse
+// (greedy, lazy, priced), must decode back to itself byte for byte without
+// any fault (a match cut at the size would mean the encoder ran a match past
+// the end). The decoder's window keeps its last MAX_MATCH positions from the
+// previous member, which the encoder must never reference: each stream is
+// decoded twice, with those positions filled with 0xAA and then 0x55, and
+// both results must match the data.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -56,8 +56,10 @@ size_t first_difference(const std::vector<uint8_t>& a, const uint8_t* b, size_t 
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 64 * 1024) return -1;
-    for (const ParseMode mode : {ParseMode::GREEDY, ParseMode::LAZY}) {
-        const char* name = mode == ParseMode::GREEDY ? "greedy" : "lazy";
+    for (const ParseMode mode : {ParseMode::GREEDY, ParseMode::LAZY, ParseMode::PRICED}) {
+        const char* name = mode == ParseMode::GREEDY ? "greedy"
+                           : mode == ParseMode::LAZY ? "lazy"
+                                                     : "priced";
         std::vector<uint8_t> stream = encode_member(data, size, mode);
         if (stream.size() < 4 || fuzz::le32(stream.data()) != uint32_t(size))
             fuzz::fail("size", "%s stream does not announce %zu bytes", name, size);

@@ -47,7 +47,7 @@ TEST(LzhufEncoder, RoundTripsVariedData) {
         {"9-byte period", repeat(as_text(random_bytes(9, 9)), 70000)},
     };
     for (const Case& c : cases) {
-        for (ParseMode mode : {ParseMode::GREEDY, ParseMode::LAZY}) {
+        for (ParseMode mode : {ParseMode::GREEDY, ParseMode::LAZY, ParseMode::PRICED}) {
             const Bytes stream = encode_member(c.data.data(), c.data.size(), mode);
             std::string fault;
             EXPECT_EQ(decode_bytes(stream, &fault), c.data) << c.what;
@@ -88,13 +88,21 @@ TEST(LzhufEncoder, SizeFieldAndDeterminism) {
     EXPECT_EQ(a[0] | a[1] << 8 | a[2] << 16 | a[3] << 24, 70000);
 }
 
-TEST(LzhufEncoder, LazyPacksNoLargerThanGreedy) {
+TEST(LzhufEncoder, EachParsePacksNoLargerThanTheSimplerOne) {
+    // Program-like data: short fields repeated at varied distances among
+    // fresh bytes, where the choice between near short and far long matches
+    // matters.
+    Bytes program = random_bytes(60000, 23);
+    for (size_t i = 3100; i + 16 < program.size(); i += 7 + i % 13)
+        memcpy(&program[i], &program[i - 16 - (i * 31) % 3000], 4 + i % 9);
     const Bytes inputs[] = {text_bytes(200000, 21), random_bytes(50000, 22), Bytes(40000, 'q'),
-                            repeat("abcabdabcabeabcabd", 30000)};
+                            repeat("abcabdabcabeabcabd", 30000), program};
     for (const Bytes& data : inputs) {
         const size_t greedy = encode_member(data.data(), data.size(), ParseMode::GREEDY).size();
         const size_t lazy = encode_member(data.data(), data.size(), ParseMode::LAZY).size();
+        const size_t priced = encode_member(data.data(), data.size(), ParseMode::PRICED).size();
         EXPECT_LE(lazy, greedy);
+        EXPECT_LE(priced, lazy);
     }
 }
 
