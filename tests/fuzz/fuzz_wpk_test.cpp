@@ -38,7 +38,7 @@ std::vector<uint8_t> decode_with_carried(const ArchiveReader& archive, int i, ui
                                          DecodeFault* fault, uint8_t tail[MAX_MATCH]) {
     memset(&g_ring[RING_FILL], fill, MAX_MATCH);
     FILE* out = tmpfile();
-    *fault = decode_member(archive.file, archive.member_start(i), out);
+    *fault = decode_member(archive.file, i, out);
     std::vector<uint8_t> bytes(size_t(ftell(out)));
     rewind(out);
     if (!bytes.empty() && fread(bytes.data(), 1, bytes.size(), out) != bytes.size()) bytes.clear();
