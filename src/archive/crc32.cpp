@@ -152,7 +152,7 @@ bool clmul_available() {
     return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
 }
 
-// Below this the set-up and the final reduction cost more than the table.
+// The folding starts from four full lanes.
 constexpr size_t FOLD_MIN_SIZE = 64;
 
 #endif
