@@ -29,9 +29,30 @@ TEST(Crc32, SlicedAndCarriedOnAgreesWithBitwise) {
         for (size_t size = 0; start + size <= 40; ++size) {
             const uint8_t* p = data.data() + start;
             const uint32_t want = bitwise_crc32(p, size);
-            EXPECT_EQ(crc32_update(0, p, size), want) << start << "+" << size;
+            EXPECT_EQ(crc32_update_by_table(0, p, size), want) << start << "+" << size;
+            EXPECT_EQ(crc32_update(0, p, size), want);
             const size_t cut = size / 3;
             EXPECT_EQ(crc32_update(crc32_update(0, p, cut), p + cut, size - cut), want);
+        }
+    }
+}
+
+// The folding path agrees with the table path at every alignment, at every
+// length around its thresholds and at random lengths up to 5000, with random
+// checksums carried in.
+TEST(Crc32, FoldingAgreesWithTable) {
+    if (!crc32_folds_by_clmul()) GTEST_SKIP() << "no carry-less multiplication on this processor";
+    const Bytes data = random_bytes(5000 + 32, 11);
+    const size_t to_aligned = (16 - reinterpret_cast<uintptr_t>(data.data()) % 16) % 16;
+    uint32_t draw = 12;
+    for (size_t align = 0; align < 16; ++align) {
+        const uint8_t* p = data.data() + to_aligned + align;
+        for (size_t i = 0; i < 300; ++i) {
+            draw = draw * 1664525u + 1013904223u;
+            const uint32_t crc = draw;
+            const size_t size = i < 160 ? i : draw % 5001;
+            EXPECT_EQ(crc32_update(crc, p, size), crc32_update_by_table(crc, p, size))
+                << align << "+" << size;
         }
     }
 }
