@@ -216,6 +216,7 @@ uint32_t decode_entry(FILE* in, FILE* out) {
     uint32_t w = ring_to_window(RING_FILL);
     uint32_t flushed = w;
     uint32_t produced = 0;
+    uint32_t past_size = 0; // bytes of the last match beyond the size
     while (produced < size) {
         const int c = next_symbol(bits);
         uint32_t length = 1;
@@ -223,9 +224,10 @@ uint32_t decode_entry(FILE* in, FILE* out) {
         if (c >= 256) {
             distance = uint32_t(next_position(bits)) + 1;
             length = uint32_t(c) - (255 - MATCH_THRESHOLD);
-            if (length > size - produced) {
-                length = size - produced;
-                g_decode_fault = DecodeFault::MATCH_PAST_SIZE;
+            if (__builtin_expect(length > size - produced, 0)) {
+                // Counted as ending at the size (the count must not wrap).
+                past_size = length - (size - produced);
+                produced = size - length;
             }
         }
         if (__builtin_expect(input_overrun(bits), 0)) {
@@ -241,9 +243,16 @@ uint32_t decode_entry(FILE* in, FILE* out) {
         else
             copy_match(&g_window[w], distance, length);
         w += length;
-        if (__builtin_expect(w >= WINDOW_FLUSH_AT, 0)) flushed = w = flush_window(out, flushed, w);
+        // The last symbol's bytes are never flushed here: a match that ends
+        // past the size must not reach the file whole.
+        if (__builtin_expect(w >= WINDOW_FLUSH_AT, 0) && produced < size)
+            flushed = w = flush_window(out, flushed, w);
     }
+    // A final match that reaches past the size is copied whole into the
+    // window, so the ring the next member starts from holds all of it; the
+    // file stops at the size.
+    if (past_size) g_decode_fault = DecodeFault::MATCH_PAST_SIZE;
     window_to_ring(w);
-    write_window(out, flushed, w);
+    write_window(out, flushed, w - past_size);
     return size;
 }

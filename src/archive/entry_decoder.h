@@ -22,7 +22,7 @@ enum class DecodeFault {
     SIZE_CUT_SHORT,  // fewer than 4 bytes left for the size
     DATA_PAST_END,   // coded bits needed beyond the end of the archive file
     WRITE_FAILED,    // the member file refused a byte
-    MATCH_PAST_SIZE, // the last match reached past the size and was cut (not fatal)
+    MATCH_PAST_SIZE, // the last match reached past the size; the file stops there (not fatal)
 };
 extern DecodeFault g_decode_fault;
 
@@ -60,6 +60,7 @@ int decode_position(BitInput& in);
 // g_member_size. Raises fatal_error with "File error !!" when the size cannot
 // be read or the coded bits run past the end of the file, and with
 // "Can't write !! Disk error !!" when `out` refuses a byte. A final match that
-// reaches past the size is cut at the size (g_decode_fault says so). Neither
+// reaches past the size enters the ring whole, as every match does, but `out`
+// gets its bytes only up to the size (g_decode_fault says so). Neither
 // flushes nor closes `out`.
 uint32_t decode_entry(FILE* in, FILE* out);

@@ -3,7 +3,8 @@
 // does) and once into memory. Both runs must agree, a run without a fatal
 // fault must produce exactly the announced size, and the bytes must match a
 // plain reference decoder kept here: one bit at a time down the code tree,
-// never through the decoder's lookup table or its block buffer. After each
+// never through the decoder's lookup table or its block buffer. The ring
+// left for the next member must match the reference's too. After each
 // decode the lookup table, when current, must match the tree.
 #include <cstdint>
 #include <cstdio>
@@ -26,7 +27,8 @@ struct Outcome {
     const char* text = nullptr;
     uint32_t returned = 0;
     DecodeFault fault = DecodeFault::NONE;
-    std::vector<uint8_t> bytes; // what reached the output
+    std::vector<uint8_t> bytes;                                     // what reached the output
+    std::vector<uint8_t> ring = std::vector<uint8_t>(RING_SIZE, 0); // g_ring afterwards
 };
 
 // Every pattern of the first LOOKUP_BITS bits must lead where walking the
@@ -71,6 +73,7 @@ Outcome decode(std::vector<uint8_t>& bytes, size_t size, bool keep) {
         o.text = exit.text;
     }
     o.fault = g_decode_fault;
+    o.ring.assign(g_ring, g_ring + RING_SIZE);
     fclose(in);
     if (out) {
         fclose(out);
@@ -115,7 +118,7 @@ Outcome reference_decode(const uint8_t* data, size_t size) {
     if (total == 0) return o;
 
     ReferenceBits in{data + 4, size - 4};
-    std::vector<uint8_t> ring(RING_SIZE, 0);
+    std::vector<uint8_t>& ring = o.ring;
     memset(ring.data(), RING_FILL_BYTE, RING_FILL);
     uint32_t r = RING_FILL;
     start_huff(); // the shared model; its lookup table stays stale and unused here
@@ -133,11 +136,8 @@ Outcome reference_decode(const uint8_t* data, size_t size) {
             for (uint32_t i = 0; i < code_bits; ++i) coded = coded << 1 | uint32_t(in.bit());
             position = uint32_t(position_high_bits[first]) << 6 | (coded & 63);
             length = uint32_t(c) - (255 - MATCH_THRESHOLD);
-            const uint32_t left = total - uint32_t(o.bytes.size());
-            if (length > left) {
-                length = left;
-                o.fault = DecodeFault::MATCH_PAST_SIZE;
-            }
+            // The match enters the ring whole; only the output stops at the size.
+            if (length > total - uint32_t(o.bytes.size())) o.fault = DecodeFault::MATCH_PAST_SIZE;
         }
         if (in.overrun()) {
             o.fatal = true;
@@ -154,7 +154,7 @@ Outcome reference_decode(const uint8_t* data, size_t size) {
         for (; length; --length) {
             const uint8_t b = ring[source];
             ring[r] = b;
-            o.bytes.push_back(b);
+            if (o.bytes.size() < total) o.bytes.push_back(b);
             r = (r + 1) & (RING_SIZE - 1);
             source = (source + 1) & (RING_SIZE - 1);
         }
@@ -218,5 +218,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fuzz::fail("reference", "%zu bytes out, the reference decoder %zu; first difference at %zu",
                    kept.bytes.size(), expected.bytes.size(),
                    first_difference(kept.bytes, expected.bytes));
+    for (const Outcome* o : {&discarded, &kept})
+        if (o->ring != expected.ring)
+            fuzz::fail("ring",
+                       "the ring after the member differs from the reference decoder's at "
+                       "position %zu",
+                       first_difference(o->ring, expected.ring));
     return 0;
 }
