@@ -36,7 +36,7 @@ const char USAGE[] =
     "coded bits as -lh1- members of a level-0 .lzh archive (names as given,\n"
     "'/' stored as '\\'), with the same parse as 'wpk pack' (the smaller of the\n"
     "greedy and the lazy one per file); --greedy or --lazy uses that parse alone.\n"
-    "Prints the totals; 'lha -t OUT.lzh' then checks every member's CRC.\n";
+    "Prints the totals; 'lhasa -t OUT.lzh' then checks every member's CRC.\n";
 
 constexpr size_t MAX_NAME = 255 - 22; // the header size must fit in a byte
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The independent check of the encoder: its coded bits, wrapped as -lh1-
-# members of an .lzh archive, must pass lhasa's `lha -t` (CRC-16 of every
-# member) and `lha -x` must give back the inputs byte for byte.
+# members of an .lzh archive, must pass `lhasa -t` (CRC-16 of every member)
+# and `lhasa -x` must give back the inputs byte for byte.
 #
 # usage: lha_check.sh LZH_WRAP MAKE_CORPUS
 #
@@ -13,8 +13,10 @@
 # the code tree is rebuilt many times. Both parses (lazy and greedy) are
 # checked.
 #
-# Needs the `lha` command (Debian package lhasa). Without it the check
-# fails, unless LHA_CHECK_ALLOW_SKIP=1, when it exits 77 (skipped).
+# Needs the `lhasa` command (Debian package lhasa), called by that name: where
+# another LHA program is installed, `lha` may be that one, which passes
+# corrupt data in its test mode. Without lhasa the check fails, unless
+# LHA_CHECK_ALLOW_SKIP=1, when it exits 77 (skipped).
 set -euo pipefail
 
 if [[ $# -ne 2 ]]; then
@@ -24,8 +26,8 @@ fi
 LZH_WRAP=$1
 MAKE_CORPUS=$2
 
-if ! command -v lha >/dev/null; then
-    echo "lha_check: the lha command is missing (apt-get install lhasa)" >&2
+if ! command -v lhasa >/dev/null; then
+    echo "lha_check: the lhasa command is missing (apt-get install lhasa)" >&2
     [[ ${LHA_CHECK_ALLOW_SKIP:-0} == 1 ]] && exit 77
     exit 1
 fi
@@ -49,44 +51,44 @@ for parse in lazy greedy; do
     flag=(--$parse)
     (cd "$WORK/in" && "$LZH_WRAP" "${flag[@]}" "$archive" "${NAMES[@]}" >/dev/null)
 
-    # lha -t: exit status 0, no complaint, and every member tested (lhasa
+    # lhasa -t: exit status 0, no complaint, and every member tested (lhasa
     # stops quietly at a header it cannot read, so the count matters).
     status=0
-    lha -t "$archive" >"$WORK/test.txt" 2>&1 || status=$?
+    lhasa -t "$archive" >"$WORK/test.txt" 2>&1 || status=$?
     tr '\r' '\n' <"$WORK/test.txt" >"$WORK/test_lines.txt"
     tested=$(grep -c -- '- Tested' "$WORK/test_lines.txt" || true)
     if [[ $status -ne 0 ]]; then
-        fail "$parse: lha -t exited $status"
+        fail "$parse: lhasa -t exited $status"
     fi
     if grep -iE 'error|fail|corrupt|unknown|unsupported' "$WORK/test_lines.txt" >&2; then
-        fail "$parse: lha -t reported errors"
+        fail "$parse: lhasa -t reported errors"
     fi
     if [[ $tested -ne $COUNT ]]; then
-        fail "$parse: lha -t tested $tested of $COUNT members"
+        fail "$parse: lhasa -t tested $tested of $COUNT members"
     fi
 
-    # lha -x: every file back, byte for byte.
+    # lhasa -x: every file back, byte for byte.
     out=$WORK/out_$parse
     mkdir -p "$out"
     status=0
-    (cd "$out" && lha -xq "$archive") >"$WORK/extract.txt" 2>&1 || status=$?
+    (cd "$out" && lhasa -xq "$archive") >"$WORK/extract.txt" 2>&1 || status=$?
     if [[ $status -ne 0 ]]; then
         cat "$WORK/extract.txt" >&2
-        fail "$parse: lha -x exited $status"
+        fail "$parse: lhasa -x exited $status"
     fi
     same=0
     for name in "${NAMES[@]}"; do
         if [[ ! -f $out/$name ]]; then
             fail "$parse: $name not extracted"
         elif ! cmp -s "$WORK/in/$name" "$out/$name"; then
-            fail "$parse: $name differs after lha -x"
+            fail "$parse: $name differs after lhasa -x"
         else
             same=$((same + 1))
         fi
     done
     extracted=$(find "$out" -type f | wc -l)
     [[ $extracted -eq $COUNT ]] || fail "$parse: $extracted files extracted, expected $COUNT"
-    echo "$parse: $COUNT members, lha -t tested $tested, lha -x gave back $same of $COUNT identical"
+    echo "$parse: $COUNT members, lhasa -t tested $tested, lhasa -x gave back $same of $COUNT identical"
 done
 
 if [[ $failures -ne 0 ]]; then
