@@ -7,6 +7,7 @@
 uint8_t g_ring[RING_SIZE];
 uint32_t g_member_size;
 DecodeFault g_decode_fault = DecodeFault::NONE;
+uint32_t g_walked_symbols = 4096;
 
 namespace {
 
@@ -161,11 +162,34 @@ int get_byte(BitInput& in) {
 
 namespace {
 
+// A symbol walked down the tree a bit at a time, without the lookup table.
+inline int walk_symbol(BitInput& in) {
+    int n = g_child[ROOT];
+    int leaf = ROOT;
+    while (n < NODE_COUNT) {
+        if (in.bit_count == 0) refill(in);
+        leaf = n + int(take_bits(in, 1));
+        n = g_child[leaf];
+    }
+    update_leaf(leaf);
+    return n - NODE_COUNT;
+}
+
 // The bodies of decode_char and decode_position, inlined into the decode
-// loop so that the bit buffer stays in registers there.
-inline int next_symbol(BitInput& in) {
+// loop so that the bit buffer stays in registers there. While the table is
+// stale and `walks` is not 0, symbols are walked and the table left
+// unbuilt: early in a member, when the tree is nearly flat, most updates
+// exchange nodes that the table reads, and keeping it up to date costs more
+// than it saves.
+inline int next_symbol(BitInput& in, uint32_t& walks) {
     refill(in);
-    if (g_lookup_stale) build_code_lookup();
+    if (__builtin_expect(g_lookup_stale, 0)) {
+        if (walks) {
+            --walks;
+            return walk_symbol(in);
+        }
+        build_code_lookup();
+    }
     const CodeLookup& start = g_code_lookup[in.bits >> (64 - LOOKUP_BITS)];
     in.bits <<= start.bits;
     in.bit_count -= start.bits;
@@ -193,7 +217,8 @@ inline int next_position(BitInput& in) {
 } // namespace
 
 int decode_char(BitInput& in) {
-    return next_symbol(in);
+    uint32_t walks = 0;
+    return next_symbol(in, walks);
 }
 
 int decode_position(BitInput& in) {
@@ -217,8 +242,9 @@ uint32_t decode_entry(FILE* in, FILE* out) {
     uint32_t flushed = w;
     uint32_t produced = 0;
     uint32_t past_size = 0; // bytes of the last match beyond the size
+    uint32_t walks = g_walked_symbols;
     while (produced < size) {
-        const int c = next_symbol(bits);
+        const int c = next_symbol(bits, walks);
         uint32_t length = 1;
         uint32_t distance = 0;
         if (c >= 256) {

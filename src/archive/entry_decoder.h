@@ -26,6 +26,13 @@ enum class DecodeFault {
 };
 extern DecodeFault g_decode_fault;
 
+// How many symbols at the start of a member are walked down the tree a bit
+// at a time instead of through the code lookup table. While the tree is
+// nearly flat most updates exchange nodes that the table reads, and keeping
+// the table up to date costs more than it saves. Every value decodes the
+// same bytes.
+extern uint32_t g_walked_symbols;
+
 // The coded bits, read from a block buffer into a 64-bit word, next bit in
 // the most significant place. `bits` and `bit_count` are the buffer and the
 // number of valid bits it holds; `pad_bits` counts the zero bits fed in after

@@ -268,7 +268,7 @@ void update_leaf(int leaf) {
         }
         // A node the table reads: its ancestors are on its patterns' path.
         // One step per depth, so that each has a branch of its own.
-        static_assert(LOOKUP_BITS == 8, "one case per depth of the table");
+        static_assert(LOOKUP_BITS <= 8, "one case per depth of the table");
         const int first = range.first;
         switch (depth_of_range(range)) {
         case 8:

@@ -32,7 +32,7 @@ extern int16_t g_parent[NODE_COUNT + SYMBOL_COUNT];
 // holds the value reached (a symbol + NODE_COUNT, or the first child of the
 // node to go on from), the node whose entry that value is, and the bits the
 // walk took.
-constexpr int LOOKUP_BITS = 8;
+constexpr int LOOKUP_BITS = 7;
 struct CodeLookup {
     int16_t next;
     int16_t node;
