@@ -9,8 +9,8 @@
 
 uint16_t g_freq[NODE_COUNT + 8];
 int16_t g_child[NODE_COUNT];
-int16_t g_parent[NODE_COUNT + SYMBOL_COUNT];
-CodeLookup g_code_lookup[1 << LOOKUP_BITS];
+int16_t g_parent[PARENT_SCRATCH + 1];
+CodeLookup g_code_lookup[LOOKUP_SCRATCH + 1];
 LookupRange g_lookup_range[NODE_COUNT];
 int16_t g_lookup_path[LOOKUP_BITS + 1][1 << LOOKUP_BITS];
 bool g_lookup_stale = true;
@@ -150,16 +150,18 @@ void reconst() {
 
 namespace {
 
-// Nodes n and l trade their subtrees: each takes the other's children.
+// Nodes n and l trade their subtrees: each takes the other's children. The
+// second child's parent is stored without a branch (into the scratch entry
+// when the child is a leaf), since which kind it is cannot be predicted.
 inline void swap_subtrees(int n, int l) {
     const int a = g_child[n];
     const int b = g_child[l];
     g_child[n] = int16_t(b);
     g_child[l] = int16_t(a);
     g_parent[a] = int16_t(l);
-    if (a < NODE_COUNT) g_parent[a + 1] = int16_t(l);
+    g_parent[a < NODE_COUNT ? a + 1 : PARENT_SCRATCH] = int16_t(l);
     g_parent[b] = int16_t(n);
-    if (b < NODE_COUNT) g_parent[b + 1] = int16_t(n);
+    g_parent[b < NODE_COUNT ? b + 1 : PARENT_SCRATCH] = int16_t(n);
 }
 
 // Moves the table's record of the nodes below `node` (which lies within the

@@ -24,8 +24,10 @@ extern uint16_t g_freq[NODE_COUNT + 8];
 // value + 1), or symbol + NODE_COUNT for a leaf.
 extern int16_t g_child[NODE_COUNT];
 // For a node (0 to 626): its parent, 0 for the root. For a symbol s: entry
-// NODE_COUNT + s is the index of its leaf.
-extern int16_t g_parent[NODE_COUNT + SYMBOL_COUNT];
+// NODE_COUNT + s is the index of its leaf. The entry after them is scratch,
+// the target of stores that an exchange makes only for internal nodes.
+constexpr int PARENT_SCRATCH = NODE_COUNT + SYMBOL_COUNT;
+extern int16_t g_parent[PARENT_SCRATCH + 1];
 
 // The decoder's lookup of the first LOOKUP_BITS bits of a code: for every
 // bit pattern, the walk from the root as far as those bits go. Each entry
@@ -38,7 +40,9 @@ struct CodeLookup {
     int16_t node;
     uint8_t bits;
 };
-extern CodeLookup g_code_lookup[1 << LOOKUP_BITS];
+// The entry after the table is scratch, like g_parent's.
+constexpr int LOOKUP_SCRATCH = 1 << LOOKUP_BITS;
+extern CodeLookup g_code_lookup[LOOKUP_SCRATCH + 1];
 // The patterns whose walk reads a node's child entry: a node near the root
 // at depth d is read by the 2^(LOOKUP_BITS - d) patterns that share its
 // d-bit prefix. An exchange refreshes just those patterns; a rebuild makes
