@@ -171,7 +171,7 @@ inline int walk_symbol(BitInput& in) {
         leaf = n + int(take_bits(in, 1));
         n = g_child[leaf];
     }
-    update_leaf(leaf);
+    update_leaf_untabled(leaf);
     return n - NODE_COUNT;
 }
 

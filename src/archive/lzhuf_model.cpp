@@ -250,7 +250,33 @@ inline bool raise_ancestor(int first, int d, int& n) {
 } // namespace
 
 void update_model(int symbol) {
-    update_leaf(g_parent[symbol + NODE_COUNT]);
+    const int leaf = g_parent[symbol + NODE_COUNT];
+    if (g_lookup_stale)
+        update_leaf_untabled(leaf);
+    else
+        update_leaf(leaf);
+}
+
+void update_leaf_untabled(int leaf) {
+    if (g_freq[ROOT] == MAX_FREQ) {
+        const int symbol = g_child[leaf] - NODE_COUNT;
+        reconst();
+        leaf = g_parent[symbol + NODE_COUNT];
+    }
+    // From the leaf to the root (whose parent entry is 0), each node raised
+    // in turn; no table entry or range to keep.
+    int n = leaf;
+    do {
+        const uint16_t k = ++g_freq[n];
+        if (k > g_freq[n + 1]) {
+            const int l = last_below(n + 1, k);
+            g_freq[n] = g_freq[l];
+            g_freq[l] = k;
+            swap_subtrees(n, l);
+            n = l;
+        }
+        n = g_parent[n];
+    } while (n != 0);
 }
 
 void update_leaf(int leaf) {

@@ -72,6 +72,9 @@ void update_model(int symbol);
 // The same for the symbol held by the leaf node `leaf` (whose child entry is
 // the symbol + NODE_COUNT), for a decoder that has just walked to it.
 void update_leaf(int leaf);
+// The same while the lookup table is stale (no node is read by it), without
+// keeping any of it: the decoder's walk, and the encoder.
+void update_leaf_untabled(int leaf);
 // Halves all leaf frequencies (rounding up) and rebuilds the tree.
 void reconst();
 
