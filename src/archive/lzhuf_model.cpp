@@ -10,7 +10,7 @@
 uint16_t g_freq[NODE_COUNT + 8];
 int16_t g_child[NODE_COUNT];
 int16_t g_parent[PARENT_SCRATCH + 1];
-CodeLookup g_code_lookup[LOOKUP_SCRATCH + 1];
+CodeLookup g_code_lookup[1 << LOOKUP_BITS];
 LookupRange g_lookup_range[NODE_COUNT];
 int16_t g_lookup_path[LOOKUP_BITS + 1][1 << LOOKUP_BITS];
 bool g_lookup_stale = true;
@@ -296,12 +296,9 @@ void update_leaf(int leaf) {
         }
         // A node the table reads: its ancestors are on its patterns' path.
         // One step per depth, so that each has a branch of its own.
-        static_assert(LOOKUP_BITS <= 8, "one case per depth of the table");
+        static_assert(LOOKUP_BITS == 7, "one case per depth of the table");
         const int first = range.first;
         switch (depth_of_range(range)) {
-        case 8:
-            if (!raise_ancestor(first, 7, n)) continue;
-            [[fallthrough]];
         case 7:
             if (!raise_ancestor(first, 6, n)) continue;
             [[fallthrough]];

@@ -40,9 +40,7 @@ struct CodeLookup {
     int16_t node;
     uint8_t bits;
 };
-// The entry after the table is scratch, like g_parent's.
-constexpr int LOOKUP_SCRATCH = 1 << LOOKUP_BITS;
-extern CodeLookup g_code_lookup[LOOKUP_SCRATCH + 1];
+extern CodeLookup g_code_lookup[1 << LOOKUP_BITS];
 // The patterns whose walk reads a node's child entry: a node near the root
 // at depth d is read by the 2^(LOOKUP_BITS - d) patterns that share its
 // d-bit prefix. An exchange refreshes just those patterns; a rebuild makes
