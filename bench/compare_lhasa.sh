@@ -17,7 +17,8 @@
 # of RUNS runs each:
 #   ours:  wpk test ARCHIVE        (decodes every member, discards the bytes)
 #   lhasa: lhasa -tq ARCHIVE.lzh   (decodes every member, checks its CRC-16)
-# on the whole set and on each kind of file alone, and prints MB/s (10^6
+# on the whole set and on each kind of file alone (the two in turn, so that
+# the load of the machine falls on both alike), and prints MB/s (10^6
 # bytes of uncompressed data per second, wall clock) and the ratio
 # ours/lhasa. lhasa is called by its own name: where another LHA program is
 # installed, `lha` may be that one.
@@ -97,6 +98,20 @@ best_of() {
     done
     echo "$best"
 }
+# Best of N timings of two commands, run in turn so that a burst of load on
+# the machine falls on both alike: best_of_pair N ARRAY_A ARRAY_B, each the
+# name of an array holding a command; prints "NS_A NS_B".
+best_of_pair() {
+    local n=$1 best_a="" best_b="" t i
+    local -n command_a=$2 command_b=$3
+    for ((i = 0; i < n; ++i)); do
+        t=$(elapsed "${command_a[@]}")
+        if [[ -z $best_a || $t -lt $best_a ]]; then best_a=$t; fi
+        t=$(elapsed "${command_b[@]}")
+        if [[ -z $best_b || $t -lt $best_b ]]; then best_b=$t; fi
+    done
+    echo "$best_a $best_b"
+}
 seconds() { awk -v ns="$1" 'BEGIN { printf "%.3f", ns / 1e9 }'; }
 mbps() { awk -v b="$1" -v ns="$2" 'BEGIN { printf "%.1f", b / (ns / 1e9) / 1e6 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2fx", b / a }'; }
@@ -154,8 +169,8 @@ measure_set() { # NAME DIR DESCRIPTION
     lazy_data=$(wrap "$dir" "$WORK/lazy.lzh" --lazy)
     greedy_data=$(wrap "$dir" "$WORK/greedy.lzh" --greedy)
 
-    ours_ns=$(best_of "$RUNS" "$WPK" test "$archive.wpk")
-    lhasa_ns=$(best_of "$RUNS" lhasa -tq "$archive.lzh")
+    local ours=("$WPK" test "$archive.wpk") theirs=(lhasa -tq "$archive.lzh")
+    read -r ours_ns lhasa_ns < <(best_of_pair "$RUNS" ours theirs)
     parallel_ns=$(best_of "$RUNS" "$WPK" "${PARALLEL_TEST[@]}" "$archive.wpk")
 
     echo "pack (best of $PACK_RUNS runs)"
@@ -180,8 +195,9 @@ measure_set() { # NAME DIR DESCRIPTION
         "$WPK" pack "$WORK/kind.wpk" "$dir/$kind" >/dev/null
         k_data=$(wrap "$dir/$kind" "$WORK/kind.lzh")
         check_archives "$dir/$kind" "$WORK/kind" "$k_data"
-        k_ours=$(best_of "$RUNS" "$WPK" test "$WORK/kind.wpk")
-        k_lhasa=$(best_of "$RUNS" lhasa -tq "$WORK/kind.lzh")
+        ours=("$WPK" test "$WORK/kind.wpk")
+        theirs=(lhasa -tq "$WORK/kind.lzh")
+        read -r k_ours k_lhasa < <(best_of_pair "$RUNS" ours theirs)
         printf '  %-6s %10d %6.2f%% %9s %9s %8s %8s %7s\n' "$kind" "$kind_bytes" \
             "$(awk -v d="$k_data" -v o="$kind_bytes" 'BEGIN { print 100 * d / o }')" \
             "$(seconds "$k_ours")" "$(seconds "$k_lhasa")" "$(mbps "$kind_bytes" "$k_ours")" \
