@@ -1,23 +1,37 @@
 #!/usr/bin/env bash
-# Side by side, in one run: our decoder against lhasa's on the same coded
-# bits, plus our pack speed and ratio.
+# Side by side, in one run, on two sets of files: our decoder against lhasa's
+# on the same coded bits, our pack speed, and our packed size against the
+# lazy and the greedy longest-match parses.
 #
-# Generates the seeded corpus, packs it with `wpk pack` into a setup archive
-# and with `lzh_wrap` into an .lzh holding the same -lh1- bits, checks both
-# (lha -t must report no error and test every member), then times, best of
-# RUNS runs each:
-#   ours:  wpk test -j 1 ARCHIVE (one process: decodes every member, discards the bytes)
-#   lhasa: lha -tq ARCHIVE.lzh   (decodes every member, checks its CRC-16)
-# and prints MB/s (10^6 bytes of uncompressed data per second, wall clock)
-# for both and the ratio ours/lhasa.
+# The sets:
+#   generated  the seeded corpus of make_corpus (about 20 MB: text, program-
+#              like and incompressible data)
+#   real       about 20 MB of executables, shared libraries and documentation
+#              text that every Debian 12 machine with the project's packages
+#              has, chosen by the fixed rule of bench/real_set.sh
+#
+# For each set: packs it with `wpk pack` into a setup archive and with
+# `lzh_wrap` into an .lzh holding the same -lh1- bits (and, for the sizes
+# only, with lzh_wrap's --lazy and --greedy parses), checks both archives
+# (lhasa -t must report no error and test every member), then times, best
+# of RUNS runs each:
+#   ours:  wpk test -j 1 ARCHIVE   (one process: decodes every member, discards the bytes)
+#   lhasa: lhasa -tq ARCHIVE.lzh   (decodes every member, checks its CRC-16)
+# on the whole set and on each kind of file alone (the two in turn, so that
+# the load of the machine falls on both alike), and prints MB/s (10^6
+# bytes of uncompressed data per second, wall clock) and the ratio
+# ours/lhasa. lhasa is called by its own name: where another LHA program is
+# installed, `lha` may be that one.
 #
 # Environment:
 #   BUILD_DIR   build folder (default build/host, configured with the host
 #               preset when missing)
 #   NO_BUILD=1  use the binaries already in BUILD_DIR
-#   RUNS        timed runs per measurement (default 5)
-#   CORPUS_MB   corpus size in MB, tenths allowed (default: the ~20 MB corpus)
-#   SEED        corpus seed (default: the built-in one)
+#   RUNS        timed decode runs per measurement (default 5)
+#   PACK_RUNS   timed pack runs (default 3, at most RUNS)
+#   SETS        the sets to measure (default "generated real")
+#   CORPUS_MB   generated corpus size in MB, tenths allowed (default ~20 MB)
+#   SEED        generated corpus seed (default: the built-in one)
 #   NO_BENCH=1  skip the in-process decode figure from bench_codec
 #   KEEP=1      keep the work folder
 set -euo pipefail
@@ -26,10 +40,18 @@ shopt -s inherit_errexit # a failure inside $(...) stops the script too
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$ROOT/build/host}
 RUNS=${RUNS:-5}
+PACK_RUNS=${PACK_RUNS:-3}
+((PACK_RUNS <= RUNS)) || PACK_RUNS=$RUNS
+SETS=${SETS:-generated real}
+
+# The command line, after `wpk`, of our parallel test of an archive (its
+# last argument): one worker per processor.
+PARALLEL_TEST=(test -j 0)
+PARALLEL_LABEL="ours:  wpk test -j 0 (every core)"
 
 die() { echo "compare_lhasa: $*" >&2; exit 1; }
 
-command -v lha >/dev/null || die "lha not found (Debian package lhasa)"
+command -v lhasa >/dev/null || die "lhasa not found (Debian package lhasa)"
 
 if [[ ${NO_BUILD:-0} != 1 ]]; then
     if [[ ! -f $BUILD_DIR/build.ninja ]]; then
@@ -56,8 +78,8 @@ else
     trap 'rm -rf "$WORK"' EXIT
 fi
 
-# Wall-clock seconds of a command, to the nanosecond; its output is dropped
-# and a failure stops the script.
+# Wall-clock nanoseconds of a command; its output is dropped and a failure
+# stops the script.
 now_ns() { date +%s%N; }
 elapsed() {
     local start end
@@ -66,92 +88,153 @@ elapsed() {
     end=$(now_ns)
     echo $((end - start))
 }
-# Best (smallest) of RUNS timings, in nanoseconds.
+# Best (smallest) of N timings, in nanoseconds: best_of N COMMAND...
 best_of() {
-    local best="" t i
-    for ((i = 0; i < RUNS; ++i)); do
+    local n=$1 best="" t i
+    shift
+    for ((i = 0; i < n; ++i)); do
         t=$(elapsed "$@")
         if [[ -z $best || $t -lt $best ]]; then best=$t; fi
     done
     echo "$best"
 }
+# Best of N timings of two commands, run in turn so that a burst of load on
+# the machine falls on both alike: best_of_pair N ARRAY_A ARRAY_B, each the
+# name of an array holding a command; prints "NS_A NS_B".
+best_of_pair() {
+    local n=$1 best_a="" best_b="" t i
+    local -n command_a=$2 command_b=$3
+    for ((i = 0; i < n; ++i)); do
+        t=$(elapsed "${command_a[@]}")
+        if [[ -z $best_a || $t -lt $best_a ]]; then best_a=$t; fi
+        t=$(elapsed "${command_b[@]}")
+        if [[ -z $best_b || $t -lt $best_b ]]; then best_b=$t; fi
+    done
+    echo "$best_a $best_b"
+}
 seconds() { awk -v ns="$1" 'BEGIN { printf "%.3f", ns / 1e9 }'; }
 mbps() { awk -v b="$1" -v ns="$2" 'BEGIN { printf "%.1f", b / (ns / 1e9) / 1e6 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2fx", b / a }'; }
+line() { printf '  %-40s %8s s %8s MB/s%s\n' "$1" "$(seconds "$3")" "$(mbps "$2" "$3")" "${4:-}"; }
 
-# --- The corpus ---------------------------------------------------------------
-corpus_args=()
-[[ -n ${CORPUS_MB:-} ]] && corpus_args+=(--size-mb "$CORPUS_MB")
-[[ -n ${SEED:-} ]] && corpus_args+=(--seed "$SEED")
-"$MAKE_CORPUS" "${corpus_args[@]}" "$WORK/corpus" >/dev/null
-mapfile -t FILES < <(cd "$WORK/corpus" && find . -type f | LC_ALL=C sort)
-MEMBERS=${#FILES[@]}
-ORIGINAL=$(cd "$WORK/corpus" && cat "${FILES[@]}" | wc -c)
-echo "corpus: $MEMBERS files, $ORIGINAL bytes (make_corpus ${corpus_args[*]:-defaults})"
+# The files of DIR, relative, sorted; and their total size.
+files_of() { (cd "$1" && find . -type f | LC_ALL=C sort); }
+bytes_of() { find "$1" -type f -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }'; }
 
-# --- Pack -----------------------------------------------------------------------
-pack_ns=$(best_of "$WPK" pack "$WORK/out.wpk" "$WORK/corpus")
-ARCHIVE_BYTES=$(wc -c <"$WORK/out.wpk")
-# One untimed lzh_wrap run for its totals, then the timed ones.
-wrap_line=$(cd "$WORK/corpus" && "$LZH_WRAP" "$WORK/out.lzh" "${FILES[@]}")
-lzh_data=$(sed -n 's/.* into \([0-9]*\) bytes of -lh1- data.*/\1/p' <<<"$wrap_line")
-wrap_ns=$(best_of bash -c 'cd "$1" && shift && exec "$@"' _ "$WORK/corpus" "$LZH_WRAP" "$WORK/out.lzh" "${FILES[@]}")
-LZH_BYTES=$(wc -c <"$WORK/out.lzh")
+# Encodes DIR's files with lzh_wrap into OUT.lzh (extra lzh_wrap options
+# first) and prints the bytes of -lh1- data it made.
+wrap() { # DIR OUT [OPTION]
+    local dir=$1 out=$2 wrap_line files
+    shift 2
+    mapfile -t files < <(files_of "$dir")
+    wrap_line=$(cd "$dir" && "$LZH_WRAP" "$@" "$out" "${files[@]}")
+    sed -n 's/.* into \([0-9]*\) bytes of -lh1- data.*/\1/p' <<<"$wrap_line"
+}
 
-# Both must hold the same coded bits: the members' streams in the setup
-# archive, less their 4-byte sizes, add up to the -lh1- data of the .lzh.
-wpk_streams=$("$WPK" list "$WORK/out.wpk" | awk 'NR > 1 { s += $2 } END { print s }')
-[[ -n $lzh_data && $((wpk_streams - 4 * MEMBERS)) -eq $lzh_data ]] ||
-    die "coded bits differ: setup archive streams $wpk_streams - 4 x $MEMBERS != .lzh data $lzh_data"
-
-# --- Check both archives once ---------------------------------------------------
-if ! "$WPK" test "$WORK/out.wpk" >"$WORK/wpk_test.txt" 2>&1; then
-    cat "$WORK/wpk_test.txt" >&2
-    die "wpk test reported damage"
-fi
-set +e
-lha -t "$WORK/out.lzh" >"$WORK/lha_test.txt" 2>&1
-lha_status=$?
-set -e
-tr '\r' '\n' <"$WORK/lha_test.txt" >"$WORK/lha_lines.txt"
-tested=$(grep -c -- '- Tested' "$WORK/lha_lines.txt" || true)
-if [[ $lha_status -ne 0 ]] || grep -qiE 'error|fail|unknown|corrupt' "$WORK/lha_lines.txt" ||
-    [[ $tested -ne $MEMBERS ]]; then
-    grep -viE 'Testing|Tested|^[[:space:]]*$' "$WORK/lha_lines.txt" >&2 || true
-    die "lha -t failed: exit $lha_status, $tested of $MEMBERS members tested"
-fi
-
-# --- Decode, best of RUNS -------------------------------------------------------
-ours_ns=$(best_of "$WPK" test -j 1 "$WORK/out.wpk")
-lhasa_ns=$(best_of lha -tq "$WORK/out.lzh")
-
-echo
-echo "pack (best of $RUNS runs)"
-printf '  %-38s %8s s %8s MB/s\n' "wpk pack" "$(seconds "$pack_ns")" "$(mbps "$ORIGINAL" "$pack_ns")"
-printf '  %-38s %8s s %8s MB/s\n' "lzh_wrap (same encoder, .lzh)" "$(seconds "$wrap_ns")" "$(mbps "$ORIGINAL" "$wrap_ns")"
-awk -v o="$ORIGINAL" -v a="$ARCHIVE_BYTES" -v s="$wpk_streams" -v l="$LZH_BYTES" -v d="$lzh_data" 'BEGIN {
-    printf "  packed/original: setup archive %d / %d = %.2f%% (member streams %.2f%%)\n", a, o, 100 * a / o, 100 * s / o
-    printf "                   .lzh          %d / %d = %.2f%% (-lh1- data %.2f%%)\n", l, o, 100 * l / o, 100 * d / o
-}'
-echo "  coded bits: the same $lzh_data bytes in both archives; lha -t: $tested of $MEMBERS members tested, no error"
-echo
-echo "decode (best of $RUNS runs, every member, output discarded)"
-printf '  %-38s %8s s %8s MB/s\n' "ours:  wpk test -j 1" "$(seconds "$ours_ns")" "$(mbps "$ORIGINAL" "$ours_ns")"
-printf '  %-38s %8s s %8s MB/s\n' "lhasa: lha -tq (also checks CRC-16)" "$(seconds "$lhasa_ns")" "$(mbps "$ORIGINAL" "$lhasa_ns")"
-awk -v a="$ours_ns" -v b="$lhasa_ns" 'BEGIN { printf "  ratio ours/lhasa (throughput): %.2fx\n", b / a }'
-
-if [[ ${NO_BENCH:-0} != 1 && -x $BENCH ]]; then
-    bench_env=()
-    [[ -n ${CORPUS_MB:-} ]] && bench_env+=("WPK_BENCH_CORPUS_MB=$CORPUS_MB")
-    [[ -n ${SEED:-} ]] && bench_env+=("WPK_BENCH_SEED=$SEED")
-    # Best of RUNS repetitions of the in-process decode (no process start,
-    # no CRC): the largest MB/s of the single runs.
-    rate=$(env "${bench_env[@]}" "$BENCH" --benchmark_filter='^decode/mixed/' \
-        --benchmark_repetitions="$RUNS" 2>/dev/null |
-        awk '/^decode\/mixed\/real_time / { for (i = 1; i <= NF; ++i) if ($i ~ /^MB\/s=/) {
-                 v = substr($i, 6); sub(/\/s$/, "", v); if (v + 0 > best) best = v + 0 } }
-             END { if (best > 0) printf "%.1f", best }')
-    if [[ -n $rate ]]; then
-        printf '  %-38s %8s   %8s MB/s\n' "ours in-process (bench_codec decode)" "" "$rate"
+# Checks that DIR packed as ARCHIVE.wpk and ARCHIVE.lzh holds the same coded
+# bits and that both decoders accept them; sets MEMBERS and CODED.
+check_archives() { # DIR ARCHIVE(without extension) LZH_DATA
+    local dir=$1 archive=$2 lzh_data=$3 streams status tested
+    MEMBERS=$(files_of "$dir" | wc -l)
+    streams=$("$WPK" list "$archive.wpk" | awk 'NR > 1 { s += $2 } END { print s }')
+    CODED=$((streams - 4 * MEMBERS))
+    [[ -n $lzh_data && $CODED -eq $lzh_data ]] ||
+        die "coded bits differ: setup archive streams $streams - 4 x $MEMBERS != .lzh data $lzh_data"
+    if ! "$WPK" test "$archive.wpk" >"$WORK/wpk_test.txt" 2>&1; then
+        cat "$WORK/wpk_test.txt" >&2
+        die "wpk test reported damage in $archive.wpk"
     fi
-fi
+    status=0
+    lhasa -t "$archive.lzh" >"$WORK/lhasa_test.txt" 2>&1 || status=$?
+    tr '\r' '\n' <"$WORK/lhasa_test.txt" >"$WORK/lhasa_lines.txt"
+    tested=$(grep -c -- '- Tested' "$WORK/lhasa_lines.txt" || true)
+    if [[ $status -ne 0 ]] || grep -qiE 'error|fail|unknown|corrupt' "$WORK/lhasa_lines.txt" ||
+        [[ $tested -ne $MEMBERS ]]; then
+        grep -viE 'Testing|Tested|^[[:space:]]*$' "$WORK/lhasa_lines.txt" >&2 || true
+        die "lhasa -t failed on $archive.lzh: exit $status, $tested of $MEMBERS members tested"
+    fi
+}
+
+measure_set() { # NAME DIR DESCRIPTION
+    local name=$1 dir=$2 what=$3 original pack_ns wpk_data lazy_data greedy_data
+    local ours_ns lhasa_ns parallel_ns kind kind_bytes k_ours k_lhasa k_data
+    local archive=$WORK/$name
+    original=$(bytes_of "$dir")
+    echo
+    echo "== $name set: $(files_of "$dir" | wc -l) files, $original bytes ($what)"
+
+    pack_ns=$(best_of "$PACK_RUNS" "$WPK" pack "$archive.wpk" "$dir")
+    wpk_data=$(wrap "$dir" "$archive.lzh")
+    check_archives "$dir" "$archive" "$wpk_data"
+    lazy_data=$(wrap "$dir" "$WORK/lazy.lzh" --lazy)
+    greedy_data=$(wrap "$dir" "$WORK/greedy.lzh" --greedy)
+
+    local ours=("$WPK" test -j 1 "$archive.wpk") theirs=(lhasa -tq "$archive.lzh")
+    read -r ours_ns lhasa_ns < <(best_of_pair "$RUNS" ours theirs)
+    parallel_ns=$(best_of "$RUNS" "$WPK" "${PARALLEL_TEST[@]}" "$archive.wpk")
+
+    echo "pack (best of $PACK_RUNS runs)"
+    line "wpk pack" "$original" "$pack_ns"
+    awk -v o="$original" -v w="$wpk_data" -v l="$lazy_data" -v g="$greedy_data" 'BEGIN {
+        printf "  coded bytes (-lh1- data, without sizes and headers), of the original:\n"
+        printf "    wpk pack %11d  %6.2f%%\n", w, 100 * w / o
+        printf "    lazy     %11d  %6.2f%%   wpk pack / lazy   %.4f\n", l, 100 * l / o, w / l
+        printf "    greedy   %11d  %6.2f%%   wpk pack / greedy %.4f\n", g, 100 * g / o, w / g
+    }'
+    echo "  the same $wpk_data coded bytes in the setup archive and the .lzh; lhasa -t: $MEMBERS of $MEMBERS tested, no error"
+    echo "decode (best of $RUNS runs, every member, output discarded)"
+    line "ours:  wpk test -j 1" "$original" "$ours_ns"
+    line "lhasa: lhasa -tq (also checks CRC-16)" "$original" "$lhasa_ns"
+    echo "  ratio ours/lhasa (throughput): $(ratio "$ours_ns" "$lhasa_ns")"
+    line "$PARALLEL_LABEL" "$original" "$parallel_ns" "   $(ratio "$parallel_ns" "$lhasa_ns") lhasa"
+
+    echo "per kind (each kind packed alone; best of $RUNS runs)"
+    printf '  %-6s %10s %7s %9s %9s %8s %8s %7s\n' kind bytes packed "ours s" "lhasa s" "ours" "lhasa" ratio
+    for kind in $(cd "$dir" && find . -mindepth 1 -maxdepth 1 -type d -printf '%f\n' | LC_ALL=C sort); do
+        kind_bytes=$(bytes_of "$dir/$kind")
+        "$WPK" pack "$WORK/kind.wpk" "$dir/$kind" >/dev/null
+        k_data=$(wrap "$dir/$kind" "$WORK/kind.lzh")
+        check_archives "$dir/$kind" "$WORK/kind" "$k_data"
+        ours=("$WPK" test -j 1 "$WORK/kind.wpk")
+        theirs=(lhasa -tq "$WORK/kind.lzh")
+        read -r k_ours k_lhasa < <(best_of_pair "$RUNS" ours theirs)
+        printf '  %-6s %10d %6.2f%% %9s %9s %8s %8s %7s\n' "$kind" "$kind_bytes" \
+            "$(awk -v d="$k_data" -v o="$kind_bytes" 'BEGIN { print 100 * d / o }')" \
+            "$(seconds "$k_ours")" "$(seconds "$k_lhasa")" "$(mbps "$kind_bytes" "$k_ours")" \
+            "$(mbps "$kind_bytes" "$k_lhasa")" "$(ratio "$k_ours" "$k_lhasa")"
+    done
+    echo "  (ours and lhasa in MB/s)"
+}
+
+for set in $SETS; do
+    case $set in
+    generated)
+        corpus_args=()
+        [[ -n ${CORPUS_MB:-} ]] && corpus_args+=(--size-mb "$CORPUS_MB")
+        [[ -n ${SEED:-} ]] && corpus_args+=(--seed "$SEED")
+        "$MAKE_CORPUS" "${corpus_args[@]}" "$WORK/generated" >/dev/null
+        measure_set generated "$WORK/generated" "make_corpus ${corpus_args[*]:-defaults}"
+        if [[ ${NO_BENCH:-0} != 1 && -x $BENCH ]]; then
+            bench_env=()
+            [[ -n ${CORPUS_MB:-} ]] && bench_env+=("WPK_BENCH_CORPUS_MB=$CORPUS_MB")
+            [[ -n ${SEED:-} ]] && bench_env+=("WPK_BENCH_SEED=$SEED")
+            # Best of RUNS repetitions of the in-process decode (no process
+            # start, no CRC): the largest MB/s of the single runs.
+            rate=$(env "${bench_env[@]}" "$BENCH" --benchmark_filter='^decode/mixed/' \
+                --benchmark_repetitions="$RUNS" 2>/dev/null |
+                awk '/^decode\/mixed\/real_time / { for (i = 1; i <= NF; ++i) if ($i ~ /^MB\/s=/) {
+                         v = substr($i, 6); sub(/\/s$/, "", v); if (v + 0 > best) best = v + 0 } }
+                     END { if (best > 0) printf "%.1f", best }')
+            if [[ -n $rate ]]; then
+                printf '  %-40s %8s   %8s MB/s\n' "ours in-process (bench_codec decode)" "" "$rate"
+            fi
+        fi
+        ;;
+    real)
+        digest=$(bash "$ROOT/bench/real_set.sh" "$WORK/real" | sed -n 's/^set digest: //p')
+        measure_set real "$WORK/real" "bench/real_set.sh, set digest $digest"
+        ;;
+    *) die "unknown set '$set' (generated, real)" ;;
+    esac
+done
 exit 0

@@ -10,6 +10,7 @@ uint32_t g_member_size;
 bool g_member_crc_wanted = false;
 uint32_t g_member_crc = 0;
 DecodeFault g_decode_fault = DecodeFault::NONE;
+uint32_t g_walked_symbols = 4096;
 
 namespace {
 
@@ -165,11 +166,34 @@ int get_byte(BitInput& in) {
 
 namespace {
 
+// A symbol walked down the tree a bit at a time, without the lookup table.
+inline int walk_symbol(BitInput& in) {
+    int n = g_child[ROOT];
+    int leaf = ROOT;
+    while (n < NODE_COUNT) {
+        if (in.bit_count == 0) refill(in);
+        leaf = n + int(take_bits(in, 1));
+        n = g_child[leaf];
+    }
+    update_leaf_untabled(leaf);
+    return n - NODE_COUNT;
+}
+
 // The bodies of decode_char and decode_position, inlined into the decode
-// loop so that the bit buffer stays in registers there.
-inline int next_symbol(BitInput& in) {
+// loop so that the bit buffer stays in registers there. While the table is
+// stale and `walks` is not 0, symbols are walked and the table left
+// unbuilt: early in a member, when the tree is nearly flat, most updates
+// exchange nodes that the table reads, and keeping it up to date costs more
+// than it saves.
+inline int next_symbol(BitInput& in, uint32_t& walks) {
     refill(in);
-    if (g_lookup_stale) build_code_lookup();
+    if (__builtin_expect(g_lookup_stale, 0)) {
+        if (walks) {
+            --walks;
+            return walk_symbol(in);
+        }
+        build_code_lookup();
+    }
     const CodeLookup& start = g_code_lookup[in.bits >> (64 - LOOKUP_BITS)];
     in.bits <<= start.bits;
     in.bit_count -= start.bits;
@@ -197,7 +221,8 @@ inline int next_position(BitInput& in) {
 } // namespace
 
 int decode_char(BitInput& in) {
-    return next_symbol(in);
+    uint32_t walks = 0;
+    return next_symbol(in, walks);
 }
 
 int decode_position(BitInput& in) {
@@ -221,16 +246,19 @@ uint32_t decode_entry(FILE* in, FILE* out) {
     uint32_t w = ring_to_window(RING_FILL);
     uint32_t flushed = w;
     uint32_t produced = 0;
+    uint32_t past_size = 0; // bytes of the last match beyond the size
+    uint32_t walks = g_walked_symbols;
     while (produced < size) {
-        const int c = next_symbol(bits);
+        const int c = next_symbol(bits, walks);
         uint32_t length = 1;
         uint32_t distance = 0;
         if (c >= 256) {
             distance = uint32_t(next_position(bits)) + 1;
             length = uint32_t(c) - (255 - MATCH_THRESHOLD);
-            if (length > size - produced) {
-                length = size - produced;
-                g_decode_fault = DecodeFault::MATCH_PAST_SIZE;
+            if (__builtin_expect(length > size - produced, 0)) {
+                // Counted as ending at the size (the count must not wrap).
+                past_size = length - (size - produced);
+                produced = size - length;
             }
         }
         if (__builtin_expect(input_overrun(bits), 0)) {
@@ -246,9 +274,16 @@ uint32_t decode_entry(FILE* in, FILE* out) {
         else
             copy_match(&g_window[w], distance, length);
         w += length;
-        if (__builtin_expect(w >= WINDOW_FLUSH_AT, 0)) flushed = w = flush_window(out, flushed, w);
+        // The last symbol's bytes are never flushed here: a match that ends
+        // past the size must not reach the file whole.
+        if (__builtin_expect(w >= WINDOW_FLUSH_AT, 0) && produced < size)
+            flushed = w = flush_window(out, flushed, w);
     }
+    // A final match that reaches past the size is copied whole into the
+    // window, so the ring the next member starts from holds all of it; the
+    // file stops at the size.
+    if (past_size) g_decode_fault = DecodeFault::MATCH_PAST_SIZE;
     window_to_ring(w);
-    write_window(out, flushed, w);
+    write_window(out, flushed, w - past_size);
     return size;
 }

@@ -27,9 +27,16 @@ enum class DecodeFault {
     SIZE_CUT_SHORT,  // fewer than 4 bytes left for the size
     DATA_PAST_END,   // coded bits needed beyond the end of the archive file
     WRITE_FAILED,    // the member file refused a byte
-    MATCH_PAST_SIZE, // the last match reached past the size and was cut (not fatal)
+    MATCH_PAST_SIZE, // the last match reached past the size; the file stops there (not fatal)
 };
 extern DecodeFault g_decode_fault;
+
+// How many symbols at the start of a member are walked down the tree a bit
+// at a time instead of through the code lookup table. While the tree is
+// nearly flat most updates exchange nodes that the table reads, and keeping
+// the table up to date costs more than it saves. Every value decodes the
+// same bytes.
+extern uint32_t g_walked_symbols;
 
 // The coded bits, read from a block buffer into a 64-bit word, next bit in
 // the most significant place. `bits` and `bit_count` are the buffer and the
@@ -65,6 +72,7 @@ int decode_position(BitInput& in);
 // g_member_size. Raises fatal_error with "File error !!" when the size cannot
 // be read or the coded bits run past the end of the file, and with
 // "Can't write !! Disk error !!" when `out` refuses a byte. A final match that
-// reaches past the size is cut at the size (g_decode_fault says so). Neither
+// reaches past the size enters the ring whole, as every match does, but `out`
+// gets its bytes only up to the size (g_decode_fault says so). Neither
 // flushes nor closes `out`.
 uint32_t decode_entry(FILE* in, FILE* out);

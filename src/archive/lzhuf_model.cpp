@@ -9,7 +9,7 @@
 
 uint16_t g_freq[NODE_COUNT + 8];
 int16_t g_child[NODE_COUNT];
-int16_t g_parent[NODE_COUNT + SYMBOL_COUNT];
+int16_t g_parent[PARENT_SCRATCH + 1];
 CodeLookup g_code_lookup[1 << LOOKUP_BITS];
 LookupRange g_lookup_range[NODE_COUNT];
 int16_t g_lookup_path[LOOKUP_BITS + 1][1 << LOOKUP_BITS];
@@ -150,16 +150,18 @@ void reconst() {
 
 namespace {
 
-// Nodes n and l trade their subtrees: each takes the other's children.
+// Nodes n and l trade their subtrees: each takes the other's children. The
+// second child's parent is stored without a branch (into the scratch entry
+// when the child is a leaf), since which kind it is cannot be predicted.
 inline void swap_subtrees(int n, int l) {
     const int a = g_child[n];
     const int b = g_child[l];
     g_child[n] = int16_t(b);
     g_child[l] = int16_t(a);
     g_parent[a] = int16_t(l);
-    if (a < NODE_COUNT) g_parent[a + 1] = int16_t(l);
+    g_parent[a < NODE_COUNT ? a + 1 : PARENT_SCRATCH] = int16_t(l);
     g_parent[b] = int16_t(n);
-    if (b < NODE_COUNT) g_parent[b + 1] = int16_t(n);
+    g_parent[b < NODE_COUNT ? b + 1 : PARENT_SCRATCH] = int16_t(n);
 }
 
 // Moves the table's record of the nodes below `node` (which lies within the
@@ -248,7 +250,33 @@ inline bool raise_ancestor(int first, int d, int& n) {
 } // namespace
 
 void update_model(int symbol) {
-    update_leaf(g_parent[symbol + NODE_COUNT]);
+    const int leaf = g_parent[symbol + NODE_COUNT];
+    if (g_lookup_stale)
+        update_leaf_untabled(leaf);
+    else
+        update_leaf(leaf);
+}
+
+void update_leaf_untabled(int leaf) {
+    if (g_freq[ROOT] == MAX_FREQ) {
+        const int symbol = g_child[leaf] - NODE_COUNT;
+        reconst();
+        leaf = g_parent[symbol + NODE_COUNT];
+    }
+    // From the leaf to the root (whose parent entry is 0), each node raised
+    // in turn; no table entry or range to keep.
+    int n = leaf;
+    do {
+        const uint16_t k = ++g_freq[n];
+        if (k > g_freq[n + 1]) {
+            const int l = last_below(n + 1, k);
+            g_freq[n] = g_freq[l];
+            g_freq[l] = k;
+            swap_subtrees(n, l);
+            n = l;
+        }
+        n = g_parent[n];
+    } while (n != 0);
 }
 
 void update_leaf(int leaf) {
@@ -268,12 +296,9 @@ void update_leaf(int leaf) {
         }
         // A node the table reads: its ancestors are on its patterns' path.
         // One step per depth, so that each has a branch of its own.
-        static_assert(LOOKUP_BITS == 8, "one case per depth of the table");
+        static_assert(LOOKUP_BITS == 7, "one case per depth of the table");
         const int first = range.first;
         switch (depth_of_range(range)) {
-        case 8:
-            if (!raise_ancestor(first, 7, n)) continue;
-            [[fallthrough]];
         case 7:
             if (!raise_ancestor(first, 6, n)) continue;
             [[fallthrough]];

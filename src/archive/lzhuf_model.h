@@ -24,15 +24,17 @@ extern uint16_t g_freq[NODE_COUNT + 8];
 // value + 1), or symbol + NODE_COUNT for a leaf.
 extern int16_t g_child[NODE_COUNT];
 // For a node (0 to 626): its parent, 0 for the root. For a symbol s: entry
-// NODE_COUNT + s is the index of its leaf.
-extern int16_t g_parent[NODE_COUNT + SYMBOL_COUNT];
+// NODE_COUNT + s is the index of its leaf. The entry after them is scratch,
+// the target of stores that an exchange makes only for internal nodes.
+constexpr int PARENT_SCRATCH = NODE_COUNT + SYMBOL_COUNT;
+extern int16_t g_parent[PARENT_SCRATCH + 1];
 
 // The decoder's lookup of the first LOOKUP_BITS bits of a code: for every
 // bit pattern, the walk from the root as far as those bits go. Each entry
 // holds the value reached (a symbol + NODE_COUNT, or the first child of the
 // node to go on from), the node whose entry that value is, and the bits the
 // walk took.
-constexpr int LOOKUP_BITS = 8;
+constexpr int LOOKUP_BITS = 7;
 struct CodeLookup {
     int16_t next;
     int16_t node;
@@ -68,6 +70,9 @@ void update_model(int symbol);
 // The same for the symbol held by the leaf node `leaf` (whose child entry is
 // the symbol + NODE_COUNT), for a decoder that has just walked to it.
 void update_leaf(int leaf);
+// The same while the lookup table is stale (no node is read by it), without
+// keeping any of it: the decoder's walk, and the encoder.
+void update_leaf_untabled(int leaf);
 // Halves all leaf frequencies (rounding up) and rebuilds the tree.
 void reconst();
 

@@ -1,9 +1,11 @@
 // The entry decoder on an arbitrary member stream (4-byte size, then coded
 // bits), decoded twice: once discarding the bytes (a null output, as wpk test
-// does) and once into memory. Both runs must agree, a run without a fatal
+// does) with the usual walk of the first symbols, and once into memory with
+// the code lookup table from the first symbol. Both runs must agree, a run without a fatal
 // fault must produce exactly the announced size, and the bytes must match a
 // plain reference decoder kept here: one bit at a time down the code tree,
-// never through the decoder's lookup table or its block buffer. After each
+// never through the decoder's lookup table or its block buffer. The ring
+// left for the next member must match the reference's too. After each
 // decode the lookup table, when current, must match the tree.
 #include <cstdint>
 #include <cstdio>
@@ -26,7 +28,8 @@ struct Outcome {
     const char* text = nullptr;
     uint32_t returned = 0;
     DecodeFault fault = DecodeFault::NONE;
-    std::vector<uint8_t> bytes; // what reached the output
+    std::vector<uint8_t> bytes;                                     // what reached the output
+    std::vector<uint8_t> ring = std::vector<uint8_t>(RING_SIZE, 0); // g_ring afterwards
 };
 
 // Every pattern of the first LOOKUP_BITS bits must lead where walking the
@@ -51,7 +54,7 @@ void check_lookup_table() {
     }
 }
 
-Outcome decode(std::vector<uint8_t>& bytes, size_t size, bool keep) {
+Outcome decode(std::vector<uint8_t>& bytes, size_t size, bool keep, uint32_t walked) {
     FILE* in = fmemopen(bytes.data(), size, "rb");
     char* buffer = nullptr;
     size_t length = 0;
@@ -63,6 +66,7 @@ Outcome decode(std::vector<uint8_t>& bytes, size_t size, bool keep) {
     memset(g_ring, 0, sizeof g_ring);
     Outcome o;
     g_fatal_error_shows_box = false;
+    g_walked_symbols = walked;
     {
         FatalJumpScope armed;
         if (FATAL_JUMP_SAVE()) {
@@ -73,6 +77,7 @@ Outcome decode(std::vector<uint8_t>& bytes, size_t size, bool keep) {
         }
     }
     o.fault = g_decode_fault;
+    o.ring.assign(g_ring, g_ring + RING_SIZE);
     fclose(in);
     if (out) {
         fclose(out);
@@ -117,7 +122,7 @@ Outcome reference_decode(const uint8_t* data, size_t size) {
     if (total == 0) return o;
 
     ReferenceBits in{data + 4, size - 4};
-    std::vector<uint8_t> ring(RING_SIZE, 0);
+    std::vector<uint8_t>& ring = o.ring;
     memset(ring.data(), RING_FILL_BYTE, RING_FILL);
     uint32_t r = RING_FILL;
     start_huff(); // the shared model; its lookup table stays stale and unused here
@@ -135,11 +140,8 @@ Outcome reference_decode(const uint8_t* data, size_t size) {
             for (uint32_t i = 0; i < code_bits; ++i) coded = coded << 1 | uint32_t(in.bit());
             position = uint32_t(position_high_bits[first]) << 6 | (coded & 63);
             length = uint32_t(c) - (255 - MATCH_THRESHOLD);
-            const uint32_t left = total - uint32_t(o.bytes.size());
-            if (length > left) {
-                length = left;
-                o.fault = DecodeFault::MATCH_PAST_SIZE;
-            }
+            // The match enters the ring whole; only the output stops at the size.
+            if (length > total - uint32_t(o.bytes.size())) o.fault = DecodeFault::MATCH_PAST_SIZE;
         }
         if (in.overrun()) {
             o.fatal = true;
@@ -156,7 +158,7 @@ Outcome reference_decode(const uint8_t* data, size_t size) {
         for (; length; --length) {
             const uint8_t b = ring[source];
             ring[r] = b;
-            o.bytes.push_back(b);
+            if (o.bytes.size() < total) o.bytes.push_back(b);
             r = (r + 1) & (RING_SIZE - 1);
             source = (source + 1) & (RING_SIZE - 1);
         }
@@ -184,8 +186,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
 
-    const Outcome discarded = decode(bytes, size, false);
-    const Outcome kept = decode(bytes, size, true);
+    // The kept run uses the lookup table from the first symbol; the
+    // discarding one walks the first symbols as usual (inputs this short
+    // may never leave the walk).
+    const uint32_t usual_walk = g_walked_symbols;
+    const Outcome discarded = decode(bytes, size, false, usual_walk);
+    const Outcome kept = decode(bytes, size, true, 0);
+    g_walked_symbols = usual_walk;
 
     if (discarded.fatal != kept.fatal || discarded.fault != kept.fault)
         fuzz::fail("determinism", "the two runs disagree: fault %d/%d, fatal %d/%d",
@@ -220,5 +227,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fuzz::fail("reference", "%zu bytes out, the reference decoder %zu; first difference at %zu",
                    kept.bytes.size(), expected.bytes.size(),
                    first_difference(kept.bytes, expected.bytes));
+    for (const Outcome* o : {&discarded, &kept})
+        if (o->ring != expected.ring)
+            fuzz::fail("ring",
+                       "the ring after the member differs from the reference decoder's at "
+                       "position %zu",
+                       first_difference(o->ring, expected.ring));
     return 0;
 }

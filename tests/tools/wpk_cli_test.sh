@@ -64,6 +64,20 @@ expect_err "existing file" "x/HELLO.TXT exists (--overwrite replaces it)"
 check "extract --overwrite" 0 "$wpk" extract --overwrite "$work/a.wpk" -C "$work/x"
 diff -r "$work/tree" "$work/x" >/dev/null || { echo "FAIL: --overwrite did not replace"; failures=$((failures + 1)); }
 
+# The first member's last match runs past its size (reported, cut in the file)
+# but fills the ring whole: the second member reads "aaa" from its tail.
+python3 - "$work/cut-match.wpk" <<'PY'
+import struct, sys
+streams = [bytes.fromhex('07000000F6C90000'), bytes.fromhex('030000008CFFE0')]
+records = b''.join(struct.pack('<IIIBB', off, 0, 0x279FBF7D, 0, len(n)) + n
+                   for off, n in [(0, b'CUT.TXT'), (len(streams[0]), b'NEXT.TXT')])
+head = bytes(56) + struct.pack('<h', 2) + records
+open(sys.argv[1], 'wb').write(head + struct.pack('<I', len(head) + 4) + b''.join(streams))
+PY
+check "extract, last match past the size" 1 "$wpk" extract "$work/cut-match.wpk" -C "$work/cut"
+[ "$(cat "$work/cut/CUT.TXT")/$(cat "$work/cut/NEXT.TXT")" = aaaaaaa/aaa ] ||
+  { echo "FAIL: the member after a cut match did not read its whole tail"; failures=$((failures + 1)); }
+
 # A member whose folder climbs out of the target is refused, the rest written.
 python3 - "$work/a.wpk" "$work/evil.wpk" <<'PY'
 import sys

@@ -134,6 +134,11 @@ TEST(EntryDecoder, RingTailCarriesOverBetweenMembers) {
             expected[(RING_FILL + i) % RING_SIZE] = second[i];
         for (int p = 0; p < RING_SIZE; ++p) ASSERT_EQ(g_ring[p], expected[p]) << size << " " << p;
     }
+    // A final match cut at the size still enters the ring whole: 'a' and a
+    // match of 9 fill positions 4036 to 4045, though the file stops at 7.
+    // The next member's match of 3 from position 4043 reads three of them.
+    EXPECT_EQ(decode_bytes(CUT_MATCH_STREAM), Bytes(7, 'a'));
+    EXPECT_EQ(decode_bytes(READS_4043_STREAM), Bytes(3, 'a'));
 }
 
 TEST(BitInput, BitsAndBytesInOrderThenZeros) {

@@ -19,6 +19,14 @@ Bytes contents_of(FILE* stream);
 // Decodes one member stream; `fault_text` gets the fatal text, if any.
 Bytes decode_bytes(const Bytes& stream, std::string* fault_text = nullptr);
 
+// Two member streams decoded one after the other. The first (size 7) is 'a'
+// and a match of 9 from one byte back, which reaches past the size; the
+// second (size 3) is a match of 3 from ring position 4043, inside that
+// match's last bytes, so it gives "aaa" only when the whole match entered
+// the ring.
+inline const Bytes CUT_MATCH_STREAM = {0x07, 0, 0, 0, 0xF6, 0xC9, 0x00, 0x00};
+inline const Bytes READS_4043_STREAM = {0x03, 0, 0, 0, 0x8C, 0xFF, 0xE0};
+
 // Deterministic text (random_bytes is in test_data.h).
 Bytes text_bytes(size_t size, uint32_t seed);
 

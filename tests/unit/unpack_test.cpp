@@ -303,6 +303,33 @@ TEST_F(Unpack, UnmarkedArchiveIgnoresItsReservedFields) {
     EXPECT_TRUE(g_posix.boxes.empty());
 }
 
+TEST_F(Unpack, MemberAfterACutMatchReadsTheWholeMatch) {
+    // Made by hand: the first member's last match reaches past its size and
+    // the second reads the ring positions that match filled beyond it.
+    Bytes a(SIGNATURE_SIZE + 2, 0);
+    a.insert(a.end(), {2, 0}); // two records
+    auto put_u32 = [&a](uint32_t v) {
+        for (int i = 0; i < 4; ++i) a.push_back(uint8_t(v >> (8 * i)));
+    };
+    const Bytes* streams[] = {&CUT_MATCH_STREAM, &READS_4043_STREAM};
+    const std::string names[] = {"CUT.TXT", "NEXT.TXT"};
+    uint32_t offset = 0;
+    for (int i = 0; i < 2; ++i) {
+        put_u32(offset);
+        put_u32(0);
+        put_u32(TEST_DOS_TIME);
+        a.insert(a.end(), {0, uint8_t(names[i].size())});
+        a.insert(a.end(), names[i].begin(), names[i].end());
+        offset += uint32_t(streams[i]->size());
+    }
+    put_u32(uint32_t(a.size() + 4)); // the data base, right after itself
+    for (const Bytes* stream : streams) a.insert(a.end(), stream->begin(), stream->end());
+    write_file(machine_.host("MEDIA/W_SETUP.WPK"), a);
+    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(read_file(machine_.host("WORK/CUT.TXT")), Bytes(7, 'a'));
+    EXPECT_EQ(read_file(machine_.host("WORK/NEXT.TXT")), Bytes(3, 'a'));
+}
+
 TEST_F(Unpack, StartedFromTheWorkFolderWithoutArchiveIsCopyError) {
     put_archive({member("", "A.TXT", {1})});
     g_posix.own_path = "C:\\WORK\\WBOOT.EXE"; // started from the work folder...
