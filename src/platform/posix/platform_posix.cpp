@@ -11,8 +11,8 @@
 
 #include <cctype>
 #include <cerrno>
-#include <cstdarg>
 #include <climits>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
