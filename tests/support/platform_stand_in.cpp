@@ -1,6 +1,5 @@
 #include "platform_stand_in.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,7 +7,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cstdarg>
 #include <cstring>
 #include <ctime>
 #include <thread>
@@ -213,29 +211,6 @@ bool file_delete(const char* path) {
     return unlink(host.c_str()) == 0;
 }
 
-FolderListing listing_start(const char* pattern, char* name, uint32_t size) {
-    if (strcmp(pattern, "*.*") != 0) return NO_LISTING; // the only pattern in use
-    DIR* dir = opendir(".");
-    if (!dir) return NO_LISTING;
-    if (!listing_next(dir, name, size)) {
-        closedir(dir);
-        return NO_LISTING;
-    }
-    return dir;
-}
-
-bool listing_next(FolderListing listing, char* name, uint32_t size) {
-    for (;;) {
-        const dirent* entry = readdir(static_cast<DIR*>(listing));
-        if (!entry) return false;
-        if (copy_out(entry->d_name, name, size)) return true;
-    }
-}
-
-void listing_end(FolderListing listing) {
-    closedir(static_cast<DIR*>(listing));
-}
-
 void system_get_version(WindowsVersion* version) {
     *version = g_posix.version;
 }
@@ -259,18 +234,6 @@ uint32_t system_time_seconds() {
 void system_pause(uint32_t milliseconds) {
     g_posix.pauses.push_back(milliseconds);
     if (g_posix.real_pauses) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
-
-int text_format(char* buffer, uint32_t size, const char* format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    const int n = vsnprintf(buffer, size, format, arguments);
-    va_end(arguments);
-    if (n < 0 || uint32_t(n) + 1 > size) {
-        if (size > 0) buffer[0] = '\0';
-        return -1;
-    }
-    return n;
 }
 
 uint32_t program_start(const char* command_line) {

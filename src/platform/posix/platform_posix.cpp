@@ -3,7 +3,6 @@
 // letters, so a path that names one is refused. Message boxes are written as
 // text to stderr. Windows and painting are not provided here: no host tool
 // shows a window.
-#include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -12,7 +11,6 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
-#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -128,29 +126,6 @@ bool file_delete(const char* path) {
     return unlink(host.c_str()) == 0;
 }
 
-FolderListing listing_start(const char* pattern, char* name, uint32_t size) {
-    if (strcmp(pattern, "*.*") != 0) return NO_LISTING; // the only pattern in use
-    DIR* dir = opendir(".");
-    if (!dir) return NO_LISTING;
-    if (!listing_next(dir, name, size)) {
-        closedir(dir);
-        return NO_LISTING;
-    }
-    return dir;
-}
-
-bool listing_next(FolderListing listing, char* name, uint32_t size) {
-    for (;;) {
-        const dirent* entry = readdir(static_cast<DIR*>(listing));
-        if (!entry) return false;
-        if (copy_out(entry->d_name, name, size)) return true;
-    }
-}
-
-void listing_end(FolderListing listing) {
-    closedir(static_cast<DIR*>(listing));
-}
-
 void system_get_version(WindowsVersion* version) {
     // A host is no Windows version; it reports the NT line without a number.
     *version = WindowsVersion{0, 0, 2, ""};
@@ -194,18 +169,6 @@ void system_pause(uint32_t milliseconds) {
     wait.tv_nsec = long(milliseconds % 1000) * 1000000L;
     while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
     }
-}
-
-int text_format(char* buffer, uint32_t size, const char* format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    const int n = vsnprintf(buffer, size, format, arguments);
-    va_end(arguments);
-    if (n < 0 || uint32_t(n) + 1 > size) {
-        if (size > 0) buffer[0] = '\0';
-        return -1;
-    }
-    return n;
 }
 
 uint32_t program_start(const char* command_line) {
