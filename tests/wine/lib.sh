@@ -551,7 +551,8 @@ boxclick_start() {
 }
 
 # boxclick_stop: ask boxclick to finish and wait; returns its exit code
-# (0 stopped, 2 its own timeout; a Yes to the log-off box kills it).
+# (0 stopped, 2 its own timeout). A log-off leaves it running: Wine ends only
+# the programs that have a window.
 boxclick_stop() {
     [ -n "${BOXCLICK_PID:-}" ] || return 0
     touch "$BOXCLICK_STOP"
