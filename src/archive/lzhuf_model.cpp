@@ -104,19 +104,42 @@ void build_code_lookup() {
     g_lookup_stale = false;
 }
 
-void start_huff() {
+namespace {
+
+// The tree every member starts from, laid out once: each symbol's leaf
+// frequency 1, leaves joined pairwise in index order, the sentinels after
+// the root. Copying it is cheaper than building it for each member.
+struct InitialTree {
+    uint16_t freq[NODE_COUNT + 8];
+    int16_t child[NODE_COUNT];
+    int16_t parent[PARENT_SCRATCH + 1];
+};
+
+constexpr InitialTree make_initial_tree() {
+    InitialTree t{};
     for (int s = 0; s < SYMBOL_COUNT; ++s) {
-        g_freq[s] = 1;
-        g_child[s] = int16_t(s + NODE_COUNT);
-        g_parent[s + NODE_COUNT] = int16_t(s);
+        t.freq[s] = 1;
+        t.child[s] = int16_t(s + NODE_COUNT);
+        t.parent[s + NODE_COUNT] = int16_t(s);
     }
     for (int i = 0, j = SYMBOL_COUNT; j <= ROOT; i += 2, ++j) {
-        g_freq[j] = uint16_t(g_freq[i] + g_freq[i + 1]);
-        g_child[j] = int16_t(i);
-        g_parent[i] = g_parent[i + 1] = int16_t(j);
+        t.freq[j] = uint16_t(t.freq[i] + t.freq[i + 1]);
+        t.child[j] = int16_t(i);
+        t.parent[i] = t.parent[i + 1] = int16_t(j);
     }
-    for (int i = NODE_COUNT; i < NODE_COUNT + 8; ++i) g_freq[i] = 0xFFFF;
-    g_parent[ROOT] = 0;
+    for (int i = NODE_COUNT; i < NODE_COUNT + 8; ++i) t.freq[i] = 0xFFFF;
+    t.parent[ROOT] = 0;
+    return t;
+}
+
+constexpr InitialTree INITIAL_TREE = make_initial_tree();
+
+} // namespace
+
+void start_huff() {
+    memcpy(g_freq, INITIAL_TREE.freq, sizeof g_freq);
+    memcpy(g_child, INITIAL_TREE.child, sizeof g_child);
+    memcpy(g_parent, INITIAL_TREE.parent, sizeof g_parent);
     make_lookup_stale();
 }
 
@@ -247,6 +270,26 @@ inline bool raise_ancestor(int first, int d, int& n) {
     return false;
 }
 
+// For every small frequency f, a guess at the last node of frequency f: the
+// place just below the node that the last long exchange at f raised. Early
+// in a member, while the frequencies are small and many nodes share each,
+// the next node raised from f usually meets the same run end, which the
+// guess then gives without a scan. A guess is only used once checked, so a
+// stale one (after other increments, a rebuild, a new member) costs a scan.
+constexpr int RUN_END_GUESSES = 64;
+int16_t g_run_end_guess[RUN_END_GUESSES];
+
+// The last node of frequency k - 1, which runs from n + 1 (n has just been
+// raised to k) for at least two nodes.
+inline int last_of_run(int n, uint16_t k) {
+    const unsigned f = k - 1u;
+    if (f >= RUN_END_GUESSES) return last_below(n + 1, k);
+    int l = g_run_end_guess[f];
+    if (l <= n || g_freq[l] != f || g_freq[l + 1] <= f) l = last_below(n + 1, k);
+    g_run_end_guess[f] = int16_t(l - 1);
+    return l;
+}
+
 } // namespace
 
 void update_model(int symbol) {
@@ -269,7 +312,7 @@ void update_leaf_untabled(int leaf) {
     do {
         const uint16_t k = ++g_freq[n];
         if (k > g_freq[n + 1]) {
-            const int l = last_below(n + 1, k);
+            const int l = g_freq[n + 2] >= k ? n + 1 : last_of_run(n, k);
             g_freq[n] = g_freq[l];
             g_freq[l] = k;
             swap_subtrees(n, l);
