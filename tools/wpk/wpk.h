@@ -1,8 +1,8 @@
 // The wpk tool: packs, lists, tests and extracts setup archives.
 //
-// Every command is one CommandSpec: its name, operands, help text, options
+// Every command is one CommandDef: its name, operands, help text, options
 // and the function that runs it. The table of commands is in wpk_main.cpp;
-// one parser (wpk_options.cpp) reads every command's arguments from its spec.
+// one parser (wpk_options.cpp) reads every command's arguments from its entry.
 #pragma once
 
 #include <cstddef>
@@ -21,7 +21,7 @@ constexpr int EXIT_USAGE = 2;
 
 // One option of a command. The options every command takes (--help, -q,
 // -v, --version) are added by the parser and not declared here.
-struct OptionSpec {
+struct OptionDef {
     const char* long_name;  // "mtime" for --mtime; null ends a list
     char short_name;        // 'C' for -C, or 0
     const char* value_name; // "WHEN" when the option takes a value, else null
@@ -30,21 +30,21 @@ struct OptionSpec {
 
 struct Invocation;
 
-struct CommandSpec {
+struct CommandDef {
     const char* name;
     const char* operands; // "ARCHIVE DIR...", for the usage line
     int min_operands;
-    int max_operands;          // -1: no limit
-    const char* summary;       // one line for 'wpk --help'
-    const char* description;   // the paragraphs of 'wpk COMMAND --help'
-    const OptionSpec* options; // ends with a null long_name
+    int max_operands;         // -1: no limit
+    const char* summary;      // one line for 'wpk --help'
+    const char* description;  // the paragraphs of 'wpk COMMAND --help'
+    const OptionDef* options; // ends with a null long_name
     int (*run)(const Invocation& invocation);
 };
 
 // A parsed command line: the operands in order, and every option given with
 // its values in order (a flag has one empty value per occurrence).
 struct Invocation {
-    const CommandSpec* command = nullptr;
+    const CommandDef* command = nullptr;
     std::vector<std::string> operands;
     std::vector<std::pair<std::string, std::string>> options; // long name, value
 
@@ -71,18 +71,18 @@ struct Invocation {
 // Parses argv[first..argc) for `command`. On --help prints the command's help
 // and returns EXIT_OK with `*done` set; on a usage error names it on stderr
 // and returns EXIT_USAGE with `*done` set. Otherwise fills `*invocation`.
-int parse_invocation(const CommandSpec& command, int argc, char** argv, Invocation* invocation,
+int parse_invocation(const CommandDef& command, int argc, char** argv, Invocation* invocation,
                      bool* done);
 // The help of one command, as 'wpk COMMAND --help' prints it.
-void print_command_help(const CommandSpec& command, FILE* to);
+void print_command_help(const CommandDef& command, FILE* to);
 
 // The commands; each is defined beside the code that runs it.
-extern const CommandSpec PACK_COMMAND;
-extern const CommandSpec LIST_COMMAND;
-extern const CommandSpec TEST_COMMAND;
-extern const CommandSpec EXTRACT_COMMAND;
-extern const CommandSpec CHECK_COMMAND;
-extern const CommandSpec MEDIUM_COMMAND;
+extern const CommandDef PACK_COMMAND;
+extern const CommandDef LIST_COMMAND;
+extern const CommandDef TEST_COMMAND;
+extern const CommandDef EXTRACT_COMMAND;
+extern const CommandDef CHECK_COMMAND;
+extern const CommandDef MEDIUM_COMMAND;
 
 // What test_archive read of an archive's directory, for the preflight.
 struct ArchiveNames {

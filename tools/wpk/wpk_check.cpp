@@ -48,7 +48,7 @@ std::vector<PreflightMember> names_of(const std::vector<PackMember>& members) {
 
 int run_check(const Invocation& invocation);
 
-const OptionSpec CHECK_OPTIONS[] = {
+const OptionDef CHECK_OPTIONS[] = {
     {"strict", 0, nullptr, "treat every finding as an error (exit status 1)"},
     {nullptr, 0, nullptr, nullptr},
 };
@@ -85,7 +85,7 @@ bool preflight_members(std::vector<PackMember>* members, const std::vector<std::
     return !(report_findings(archive, preflight(input), strict) && strict);
 }
 
-const CommandSpec CHECK_COMMAND = {
+const CommandDef CHECK_COMMAND = {
     "check",
     "ARCHIVE|TREE...",
     1,

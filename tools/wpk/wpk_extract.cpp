@@ -218,7 +218,7 @@ int run_extract(const Invocation& invocation) {
     return run.failed ? EXIT_DAMAGED : EXIT_OK;
 }
 
-const OptionSpec EXTRACT_OPTIONS[] = {
+const OptionDef EXTRACT_OPTIONS[] = {
     {"directory", 'C', "DIR", "write below DIR (default: the current folder)"},
     {"allow-outside", 0, nullptr, "write members whose path leaves DIR where they point"},
     {"overwrite", 0, nullptr, "replace files that exist (otherwise such a member is refused)"},
@@ -229,7 +229,7 @@ const OptionSpec EXTRACT_OPTIONS[] = {
 
 } // namespace
 
-const CommandSpec EXTRACT_COMMAND = {
+const CommandDef EXTRACT_COMMAND = {
     "extract",
     "ARCHIVE",
     1,

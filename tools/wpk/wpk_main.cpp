@@ -15,7 +15,7 @@
 namespace {
 
 // Every command wpk knows, in the order 'wpk --help' lists them.
-const CommandSpec* const COMMANDS[] = {
+const CommandDef* const COMMANDS[] = {
     &PACK_COMMAND, &LIST_COMMAND, &TEST_COMMAND, &EXTRACT_COMMAND, &CHECK_COMMAND, &MEDIUM_COMMAND,
 };
 
@@ -28,7 +28,7 @@ void print_usage(FILE* to) {
           "\n"
           "commands:\n",
           to);
-    for (const CommandSpec* c : COMMANDS) {
+    for (const CommandDef* c : COMMANDS) {
         const std::string usage = std::string(c->name) + " " + c->operands;
         fprintf(to, "  %-28s %s\n", usage.c_str(), c->summary);
     }
@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
         printf("wpk %s\n", WPK_VERSION);
         return EXIT_OK;
     }
-    for (const CommandSpec* command : COMMANDS) {
+    for (const CommandDef* command : COMMANDS) {
         if (strcmp(name, command->name) != 0) continue;
         Invocation invocation;
         bool done = false;

@@ -158,7 +158,7 @@ bool make_iso(const std::string& iso, const fs::path& program, const fs::path& a
 
 int run_medium(const Invocation& invocation);
 
-const OptionSpec MEDIUM_OPTIONS[] = {
+const OptionDef MEDIUM_OPTIONS[] = {
     {"program", 0, "PATH", "the Windows program to ship as WBOOT.EXE (default: the build's)"},
     {"iso", 0, "FILE", "also write an ISO 9660 image (Joliet, AUTORUN.INF) through xorriso"},
     {"mtime", 0, "WHEN", "every member's stored time, as for wpk pack"},
@@ -168,7 +168,7 @@ const OptionSpec MEDIUM_OPTIONS[] = {
 
 } // namespace
 
-const CommandSpec MEDIUM_COMMAND = {
+const CommandDef MEDIUM_COMMAND = {
     "medium",
     "OUTDIR TREE...",
     2,

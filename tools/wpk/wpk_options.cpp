@@ -13,7 +13,7 @@
 namespace {
 
 // The options every command takes.
-const OptionSpec COMMON_OPTIONS[] = {
+const OptionDef COMMON_OPTIONS[] = {
     {"help", 'h', nullptr, "show this help"},
     {"quiet", 'q', nullptr, "no progress, no summary line: errors only"},
     {"verbose", 'v', nullptr, "name each member as it is handled"},
@@ -24,43 +24,43 @@ const OptionSpec COMMON_OPTIONS[] = {
 // Values that getopt_long returns for options without a short form.
 constexpr int LONG_ONLY_BASE = 256;
 
-std::vector<const OptionSpec*> all_options(const CommandSpec& command) {
-    std::vector<const OptionSpec*> all;
-    for (const OptionSpec* o = command.options; o && o->long_name; ++o) all.push_back(o);
-    for (const OptionSpec* o = COMMON_OPTIONS; o->long_name; ++o) all.push_back(o);
+std::vector<const OptionDef*> all_options(const CommandDef& command) {
+    std::vector<const OptionDef*> all;
+    for (const OptionDef* o = command.options; o && o->long_name; ++o) all.push_back(o);
+    for (const OptionDef* o = COMMON_OPTIONS; o->long_name; ++o) all.push_back(o);
     return all;
 }
 
-std::string option_text(const OptionSpec& o) {
+std::string option_text(const OptionDef& o) {
     std::string text = "--" + std::string(o.long_name);
     if (o.short_name) text = "-" + std::string(1, o.short_name) + ", " + text;
     if (o.value_name) text += " " + std::string(o.value_name);
     return text;
 }
 
-void usage_error(const CommandSpec& command, const std::string& message) {
+void usage_error(const CommandDef& command, const std::string& message) {
     complain(std::string(command.name) + ": " + message);
     fprintf(stderr, "'wpk %s --help' describes the command.\n", command.name);
 }
 
 } // namespace
 
-void print_command_help(const CommandSpec& command, FILE* to) {
+void print_command_help(const CommandDef& command, FILE* to) {
     fprintf(to, "usage: wpk %s [OPTIONS] %s\n\n%s\noptions:\n", command.name, command.operands,
             command.description);
-    for (const OptionSpec* o : all_options(command))
+    for (const OptionDef* o : all_options(command))
         fprintf(to, "  %-22s %s\n", option_text(*o).c_str(), o->help);
 }
 
-int parse_invocation(const CommandSpec& command, int argc, char** argv, Invocation* invocation,
+int parse_invocation(const CommandDef& command, int argc, char** argv, Invocation* invocation,
                      bool* done) {
-    const std::vector<const OptionSpec*> specs = all_options(command);
+    const std::vector<const OptionDef*> defs = all_options(command);
     // ':' first: a missing value is told apart from an unknown option. No
     // '+': options may follow the operands, as in 'extract ARCHIVE -C DIR'.
     std::string short_options = ":";
     std::vector<option> long_options;
-    for (size_t i = 0; i < specs.size(); ++i) {
-        const OptionSpec& o = *specs[i];
+    for (size_t i = 0; i < defs.size(); ++i) {
+        const OptionDef& o = *defs[i];
         const int code = o.short_name ? o.short_name : LONG_ONLY_BASE + int(i);
         if (o.short_name) short_options += std::string(1, o.short_name) + (o.value_name ? ":" : "");
         long_options.push_back(
@@ -72,10 +72,10 @@ int parse_invocation(const CommandSpec& command, int argc, char** argv, Invocati
     *done = true;
     opterr = 0;
     optind = 0; // starts the scan afresh (glibc and mingw-w64 alike)
-    const auto find = [&](int code) -> const OptionSpec* {
-        for (size_t i = 0; i < specs.size(); ++i)
-            if (code == (specs[i]->short_name ? specs[i]->short_name : LONG_ONLY_BASE + int(i)))
-                return specs[i];
+    const auto find = [&](int code) -> const OptionDef* {
+        for (size_t i = 0; i < defs.size(); ++i)
+            if (code == (defs[i]->short_name ? defs[i]->short_name : LONG_ONLY_BASE + int(i)))
+                return defs[i];
         return nullptr;
     };
     for (;;) {
@@ -84,7 +84,7 @@ int parse_invocation(const CommandSpec& command, int argc, char** argv, Invocati
         if (code == -1) break;
         if (code == ':') {
             // Named as it was typed: "-C" or "--directory".
-            const OptionSpec* o = find(optopt);
+            const OptionDef* o = find(optopt);
             const std::string typed = argv[optind - 1];
             std::string name = o ? "--" + std::string(o->long_name) : typed;
             if (o && o->short_name && typed == "-" + std::string(1, o->short_name)) name = typed;
@@ -98,7 +98,7 @@ int parse_invocation(const CommandSpec& command, int argc, char** argv, Invocati
                         "option '--" + std::string(find(optopt)->long_name) + "' takes no value");
             return EXIT_USAGE;
         }
-        const OptionSpec* o = code == '?' ? nullptr : find(code);
+        const OptionDef* o = code == '?' ? nullptr : find(code);
         if (!o) {
             const std::string given = optopt > 0 && optopt < LONG_ONLY_BASE
                                           ? "-" + std::string(1, char(optopt))

@@ -153,7 +153,7 @@ namespace {
 
 int run_pack(const Invocation& invocation);
 
-const OptionSpec PACK_OPTIONS[] = {
+const OptionDef PACK_OPTIONS[] = {
     {"flat", 0, nullptr, "store every member without a folder"},
     {"list", 0, "FILE",
      "also pack the files named in FILE, one relative path a line; its folder part becomes the "
@@ -167,7 +167,7 @@ const OptionSpec PACK_OPTIONS[] = {
 
 } // namespace
 
-const CommandSpec PACK_COMMAND = {
+const CommandDef PACK_COMMAND = {
     "pack",
     "ARCHIVE [DIR...]",
     1,

@@ -148,19 +148,19 @@ int run_test(const Invocation& invocation) {
     return test_archive(invocation.operands[0], jobs, nullptr);
 }
 
-const OptionSpec LIST_OPTIONS[] = {
+const OptionDef LIST_OPTIONS[] = {
     {"json", 0, nullptr, "one JSON object per member, in a JSON array"},
     {nullptr, 0, nullptr, nullptr},
 };
 
-const OptionSpec TEST_OPTIONS[] = {
+const OptionDef TEST_OPTIONS[] = {
     {"jobs", 'j', "N", "decode on N processes (default 0: one per processor; 1: none ahead)"},
     {nullptr, 0, nullptr, nullptr},
 };
 
 } // namespace
 
-const CommandSpec LIST_COMMAND = {
+const CommandDef LIST_COMMAND = {
     "list",
     "ARCHIVE",
     1,
@@ -175,7 +175,7 @@ const CommandSpec LIST_COMMAND = {
     run_list,
 };
 
-const CommandSpec TEST_COMMAND = {
+const CommandDef TEST_COMMAND = {
     "test",
     "ARCHIVE",
     1,
