@@ -141,36 +141,9 @@ uint32_t file_write(FileHandle file, const void* buffer, uint32_t size) {
     return n < 0 ? FILE_IO_ERROR : uint32_t(n);
 }
 
-int32_t file_seek(FileHandle file, int32_t distance, int origin) {
-    const int whence = origin == FILE_FROM_END       ? SEEK_END
-                       : origin == FILE_FROM_CURRENT ? SEEK_CUR
-                                                     : SEEK_SET;
-    const off_t at = lseek(file, distance, whence);
-    return at < 0 || at > INT32_MAX ? -1 : int32_t(at);
-}
-
-void file_close(FileHandle file) {
-    close(file);
-}
-
-bool file_is_same(FileHandle a, FileHandle b) {
-    struct stat sa, sb;
-    return fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
-}
-
 FILE* stream_open(const char* path, const char* mode) {
     const std::string host = posix_host_path(path);
     return host.empty() ? nullptr : fopen(host.c_str(), mode);
-}
-
-bool stream_set_creation_time(FILE* stream, const CalendarTime& utc) {
-    // The host keeps no creation time; the modification time stands for it.
-    struct timespec times[2];
-    times[0].tv_nsec = UTIME_OMIT;
-    times[1].tv_sec = time_t(unix_from_calendar(utc));
-    times[1].tv_nsec = 0;
-    return futimens(fileno(stream), times) == 0;
 }
 
 bool folder_get_current(char* buffer, uint32_t size) {

@@ -1,11 +1,17 @@
-// Folder listings and text formatting on POSIX hosts: the same for the host
-// tools and for the tests' stand-in of the system, which takes these from here.
+// The platform calls that work the same for the host tools and for the
+// tests' stand-in of the system (which takes these from here): seeking, closing
+// and comparing open files, file times, folder listings, and text formatting.
 #include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
+#include "platform/calendar_time.h"
 #include "platform/platform.h"
 
 namespace {
@@ -18,6 +24,34 @@ bool copy_name(const char* text, char* buffer, uint32_t size) {
 }
 
 } // namespace
+
+int32_t file_seek(FileHandle file, int32_t distance, int origin) {
+    const int whence = origin == FILE_FROM_END       ? SEEK_END
+                       : origin == FILE_FROM_CURRENT ? SEEK_CUR
+                                                     : SEEK_SET;
+    const off_t at = lseek(file, distance, whence);
+    return at < 0 || at > INT32_MAX ? -1 : int32_t(at);
+}
+
+void file_close(FileHandle file) {
+    close(file);
+}
+
+bool file_is_same(FileHandle a, FileHandle b) {
+    struct stat sa, sb;
+    return fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+bool stream_set_creation_time(FILE* stream, const CalendarTime& utc) {
+    // The host keeps no creation time; the modification time stands for it.
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = time_t(unix_from_calendar(utc));
+    times[1].tv_nsec = 0;
+    return futimens(fileno(stream), times) == 0;
+}
 
 FolderListing listing_start(const char* pattern, char* name, uint32_t size) {
     if (strcmp(pattern, "*.*") != 0) return NO_LISTING; // the only pattern in use
