@@ -223,7 +223,7 @@ const OptionDef EXTRACT_OPTIONS[] = {
     {"allow-outside", 0, nullptr, "write members whose path leaves DIR where they point"},
     {"overwrite", 0, nullptr, "replace files that exist (otherwise such a member is refused)"},
     {"keep-damaged", 0, nullptr, "keep what was decoded of a damaged member"},
-    {"jobs", 'j', "N", "decode on N processes (default 0: one per processor; 1: none ahead)"},
+    JOBS_OPTION,
     {nullptr, 0, nullptr, nullptr},
 };
 

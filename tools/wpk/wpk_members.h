@@ -19,6 +19,7 @@
 #include <string>
 
 #include "archive/lzhuf_model.h"
+#include "wpk.h"
 #include "wpk_reader.h"
 
 // What a worker found for one member, in memory shared with it.
@@ -39,6 +40,10 @@ using MemberHandler = std::function<void(int i, const MemberOutcome* ahead)>;
 
 // The number of workers for "-j N" (0 or absent: one per online processor);
 // -1 with a message when N is not a number.
+// The -j option of the commands that decode ahead (test, extract).
+constexpr OptionDef JOBS_OPTION = {
+    "jobs", 'j', "N", "decode on N processes (default 0: one per processor; 1: none ahead)"};
+
 int jobs_from_option(const std::string& value);
 
 // Runs `handle` for every member in order, with up to `jobs` workers

@@ -154,7 +154,7 @@ const OptionDef LIST_OPTIONS[] = {
 };
 
 const OptionDef TEST_OPTIONS[] = {
-    {"jobs", 'j', "N", "decode on N processes (default 0: one per processor; 1: none ahead)"},
+    JOBS_OPTION,
     {nullptr, 0, nullptr, nullptr},
 };
 
