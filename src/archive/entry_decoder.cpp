@@ -29,12 +29,12 @@ uint64_t load_be64(const uint8_t* p) {
     return v;
 }
 
-// Tops the buffer up to at least 57 bits one byte at a time, reading the next
+// Tops the buffer up to at least 56 bits (and at most 63) one byte at a time, reading the next
 // block when needed; past the end of the file zero bytes are fed and counted.
 // Takes and returns the state by value, so that the decode loop's copy is
 // never addressed and can stay in registers.
 __attribute__((noinline)) BitInput refill_slow(BitInput in) {
-    while (in.bit_count <= 56) {
+    while (in.bit_count <= 55) {
         uint64_t byte = 0;
         if (in.next == in.end && in.stream) {
             const size_t n = fread(g_input_block, 1, INPUT_BLOCK_SIZE, in.stream);
@@ -51,11 +51,12 @@ __attribute__((noinline)) BitInput refill_slow(BitInput in) {
     return in;
 }
 
-// Makes sure at least 57 bits are held. The fast path ORs in a whole word;
+// Makes sure at least 56 bits are held (never more than 63). The fast path ORs in a whole word;
 // the bits it sets below bit_count's new end are the true next bits, so the
-// later refills that set them again agree.
+// later refills that set them again agree. It runs whether or not bits are
+// needed (with 56 or more held it takes no byte), which is cheaper than a
+// branch that the data decides.
 inline void refill(BitInput& in) {
-    if (in.bit_count > 56) return;
     if (in.end - in.next >= 8) {
         in.bits |= load_be64(in.next) >> in.bit_count;
         const uint32_t take = (63 - in.bit_count) >> 3;
@@ -63,7 +64,7 @@ inline void refill(BitInput& in) {
         in.bit_count += take * 8;
         return;
     }
-    in = refill_slow(in);
+    if (in.bit_count <= 55) in = refill_slow(in);
 }
 
 inline uint32_t take_bits(BitInput& in, uint32_t n) {
@@ -128,8 +129,13 @@ inline void copy_match(uint8_t* to, uint32_t distance, uint32_t length) {
         for (uint32_t i = 0; i < length; ++i) to[i] = from[i];
         return;
     }
-    for (uint32_t i = 0; i < length; i += 8) {
-        uint64_t word;
+    // Most matches are short: their first 16 bytes go without a loop.
+    uint64_t word;
+    memcpy(&word, from, sizeof word);
+    memcpy(to, &word, sizeof word);
+    memcpy(&word, from + 8, sizeof word);
+    memcpy(to + 8, &word, sizeof word);
+    for (uint32_t i = 16; i < length; i += 8) {
         memcpy(&word, from + i, sizeof word);
         memcpy(to + i, &word, sizeof word);
     }
@@ -166,12 +172,16 @@ int get_byte(BitInput& in) {
 
 namespace {
 
-// A symbol walked down the tree a bit at a time, without the lookup table.
+// A symbol's code fits in the bits one refill leaves (at least 56), so a
+// walk never refills on its way down.
+static_assert(MAX_CODE_BITS <= 56, "a code fits in one refill");
+
+// A symbol walked down the tree a bit at a time, without the lookup table,
+// from at least 56 bits.
 inline int walk_symbol(BitInput& in) {
     int n = g_child[ROOT];
     int leaf = ROOT;
     while (n < NODE_COUNT) {
-        if (in.bit_count == 0) refill(in);
         leaf = n + int(take_bits(in, 1));
         n = g_child[leaf];
     }
@@ -200,7 +210,6 @@ inline int next_symbol(BitInput& in, uint32_t& walks) {
     int n = start.next;
     int leaf = start.node;
     while (n < NODE_COUNT) {
-        if (in.bit_count == 0) refill(in);
         leaf = n + int(take_bits(in, 1));
         n = g_child[leaf];
     }

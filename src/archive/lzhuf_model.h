@@ -14,6 +14,13 @@ constexpr int NODE_COUNT = SYMBOL_COUNT * 2 - 1;                // 627
 constexpr int ROOT = NODE_COUNT - 1;                            // 626
 constexpr uint16_t MAX_FREQ = 0x8000;            // root frequency that triggers a rebuild
 constexpr int RING_FILL = RING_SIZE - MAX_MATCH; // 4036 spaces start a member
+// The longest code the tree gives. The tree keeps the sibling property,
+// which makes it a Huffman tree of its frequencies, every leaf counting at
+// least 1; such a tree with a leaf d levels down has a root of at least the
+// (d + 2)th Fibonacci number. The root never passes MAX_FREQ, below the
+// 24th (46368), so no leaf lies more than 21 levels down.
+constexpr int MAX_CODE_BITS = 21;
+static_assert(MAX_FREQ < 46368, "MAX_CODE_BITS follows from MAX_FREQ");
 constexpr uint8_t RING_FILL_BYTE = 0x20;
 
 // Node frequencies; entry NODE_COUNT is a 0xFFFF sentinel (and the 7 after

@@ -49,9 +49,11 @@ int processor_count() {
 }
 
 // Shared with the workers: how many members they have taken (in the order
-// of largest_first), then the outcomes in member order.
+// of largest_first), the member whose outcome the parent waits for (-1:
+// none), then the outcomes in member order.
 struct SharedOutcomes {
     std::atomic<int32_t> next;
+    std::atomic<int32_t> awaited;
     MemberOutcome outcome[1]; // as many as the archive has members
 };
 
@@ -83,14 +85,16 @@ std::vector<int> largest_first(const ArchiveReader& archive) {
         MemberOutcome& o = shared->outcome[i];
         const uint32_t start = archive.member_start(i);
         if (member_reads_carried_bytes(file, start)) {
-            o.state.store(LEFT_HERE, std::memory_order_release);
+            o.state.store(LEFT_HERE);
         } else {
             o.fault = decode_ahead(i, file);
             o.size = g_member_size;
             memcpy(o.ring_tail, &g_ring[RING_FILL], MAX_MATCH);
-            o.state.store(DECODED, std::memory_order_release);
+            o.state.store(DECODED);
         }
-        if (write(wake, &i, sizeof i) != sizeof i) break;
+        // The parent sleeps only on the member it needs next; waking it for
+        // every other would take the processor from the workers.
+        if (shared->awaited.load() == i && write(wake, &i, sizeof i) != sizeof i) break;
     }
     _exit(0); // leaves the parent's stdio buffers and objects alone
 }
@@ -124,6 +128,7 @@ void for_each_member(const ArchiveReader& archive, int jobs, const DecodeAhead& 
     int wake[2] = {-1, -1};
     if (memory != MAP_FAILED && pipe(wake) == 0) {
         auto* shared = static_cast<SharedOutcomes*>(memory); // zero-filled: all PENDING
+        shared->awaited.store(-1);
         const std::vector<int> order = largest_first(archive);
         fflush(stdout);
         fflush(stderr);
@@ -141,9 +146,14 @@ void for_each_member(const ArchiveReader& archive, int jobs, const DecodeAhead& 
         // (or none started) the rest are decoded here.
         bool workers_left = started > 0;
         for (int i = 0; i < count; ++i) {
+            // The worker stores the outcome's state before it reads
+            // `awaited`, and this stores `awaited` before it reads the state
+            // again (both sequentially consistent): either the worker sees
+            // it is awaited and writes, or this sees the outcome and does
+            // not sleep.
+            shared->awaited.store(i);
             int finished;
-            while (workers_left &&
-                   shared->outcome[i].state.load(std::memory_order_acquire) == PENDING) {
+            while (workers_left && shared->outcome[i].state.load() == PENDING) {
                 const ssize_t n = read(wake[0], &finished, sizeof finished);
                 workers_left = n > 0 || (n < 0 && errno == EINTR);
             }
