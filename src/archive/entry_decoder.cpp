@@ -51,12 +51,15 @@ __attribute__((noinline)) BitInput refill_slow(BitInput in) {
     return in;
 }
 
-// Makes sure at least 56 bits are held (never more than 63). The fast path ORs in a whole word;
-// the bits it sets below bit_count's new end are the true next bits, so the
-// later refills that set them again agree. It runs whether or not bits are
-// needed (with 56 or more held it takes no byte), which is cheaper than a
-// branch that the data decides.
+// Makes sure at least 56 bits are held (never more than 63). The fast path
+// ORs in a whole word; the bits it sets below bit_count's new end are the
+// true next bits, so the later refills that set them again agree. On a
+// 64-bit processor it runs whether or not bits are needed (with 56 or more
+// held it takes no byte), which is cheaper than a branch that the data
+// decides; on a 32-bit one the word costs more than the branch.
+constexpr bool REFILL_ALWAYS = sizeof(void*) >= 8;
 inline void refill(BitInput& in) {
+    if (!REFILL_ALWAYS && in.bit_count > 55) return;
     if (in.end - in.next >= 8) {
         in.bits |= load_be64(in.next) >> in.bit_count;
         const uint32_t take = (63 - in.bit_count) >> 3;
