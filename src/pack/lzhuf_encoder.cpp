@@ -248,38 +248,65 @@ class MatchTree {
 };
 
 // The priced parse: the text is cut into blocks, and for each block the
-// cheapest way through it is found with every symbol priced at its present
-// code length in the adaptive tree and every position at its fixed code
+// cheapest way through it is found with every symbol priced by the adaptive
+// tree as it stands (read_prices) and every position at its fixed code
 // length; that way is then coded, which moves the tree on for the next
 // block. The way through a block is searched MAX_MATCH bytes further than
 // the block, so that the last choices in it see what follows.
 constexpr size_t PARSE_BLOCK = 4096;
 constexpr size_t PARSE_SPAN = PARSE_BLOCK + MAX_MATCH;
 constexpr size_t YOUNG_TREE = 32768; // the first bytes of a member, priced twice
+constexpr uint32_t PRICE_SCALE = 16; // prices in sixteenths of a bit
 constexpr uint32_t NO_COST = 0xFFFFFFFF;
 
 struct Prices {
-    uint32_t symbol[SYMBOL_COUNT];
-    uint32_t position[64]; // by the upper 6 bits of a coded position
+    uint32_t symbol[SYMBOL_COUNT]; // in PRICE_SCALE units of a bit
+    uint32_t position[64];         // by the upper 6 bits of a coded position
 };
 
-// The code length of every symbol in the present tree: a node's children lie
-// below it in the node order, so one pass down from the root gives every depth.
+// PRICE_SCALE times log2(x), rounded down, for x >= 1: the integer part from
+// the highest set bit, the fraction bit by bit by squaring the mantissa.
+// Integer arithmetic, so that the parse is the same on every machine.
+uint32_t scaled_log2(uint32_t x) {
+    const int whole = 31 - __builtin_clz(x);
+    uint64_t m = uint64_t(x) << (31 - whole); // 1.31 fixed point, in [1, 2)
+    uint32_t fraction = 0;
+    for (uint32_t bit = PRICE_SCALE / 2; bit; bit /= 2) {
+        m = (m * m) >> 31;
+        if (m >= uint64_t(1) << 32) {
+            m >>= 1;
+            fraction |= bit;
+        }
+    }
+    return uint32_t(whole) * PRICE_SCALE + fraction;
+}
+
+// What each symbol costs in the present tree: the mean of its code length
+// and log2 of the root's frequency over its own. The code length is what it
+// costs now; the frequency share is what an adaptive code driven by the
+// counts spends on it, and it sets apart the many symbols of one length,
+// leaning toward those that the tree will shorten first. A node's children
+// lie below it in the node order, so one pass down from the root gives
+// every depth.
 void read_prices(Prices& prices) {
     uint16_t depth[NODE_COUNT];
     depth[ROOT] = 0;
+    const uint32_t root_log = scaled_log2(g_freq[ROOT]);
     for (int n = ROOT; n >= 0; --n) {
         const int c = g_child[n];
-        if (c < NODE_COUNT)
+        if (c < NODE_COUNT) {
             depth[c] = depth[c + 1] = uint16_t(depth[n] + 1);
-        else
-            prices.symbol[c - NODE_COUNT] = depth[n];
+        } else {
+            const uint32_t share = root_log - scaled_log2(g_freq[n]);
+            prices.symbol[c - NODE_COUNT] = (depth[n] * PRICE_SCALE + share + 1) / 2;
+        }
     }
-    for (int high = 0; high < 64; ++high) prices.position[high] = POSITION_CODES[high].length + 6u;
+    for (int high = 0; high < 64; ++high)
+        prices.position[high] = (POSITION_CODES[high].length + 6u) * PRICE_SCALE;
 }
 
 struct Step {
-    uint32_t cost;     // bits from the block's start to here
+    uint32_t cost;     // price from the block's start to here
     uint16_t length;   // of the step that arrives here: 1 for a literal
     uint16_t distance; // of that step's match, 0 for a literal
 };

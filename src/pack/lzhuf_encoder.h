@@ -11,9 +11,9 @@ enum class ParseMode {
     SMALLEST, // both of the above, keeping the smaller stream
     // Matches chosen by their cost in bits: over each block of 4 KB, the
     // cheapest mix of literals and matches of every length, priced with the
-    // adaptive code's present lengths and the fixed position code. What
-    // `wpk pack` uses; a little over 1% smaller than LAZY on executables,
-    // libraries and text, at about half its speed.
+    // adaptive code's present lengths and frequencies and the fixed
+    // position code. What `wpk pack` uses; a little over 1% smaller than
+    // LAZY on executables, libraries and text, at about half its speed.
     PRICED,
 };
 
