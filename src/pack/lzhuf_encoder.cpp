@@ -267,6 +267,7 @@ struct Prices {
 // PRICE_SCALE times log2(x), rounded down, for x >= 1: the integer part from
 // the highest set bit, the fraction bit by bit by squaring the mantissa.
 // Integer arithmetic, so that the parse is the same on every machine.
+static_assert((PRICE_SCALE & (PRICE_SCALE - 1)) == 0, "one squaring per bit of the fraction");
 uint32_t scaled_log2(uint32_t x) {
     const int whole = 31 - __builtin_clz(x);
     uint64_t m = uint64_t(x) << (31 - whole); // 1.31 fixed point, in [1, 2)
