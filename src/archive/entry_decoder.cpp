@@ -29,12 +29,12 @@ uint64_t load_be64(const uint8_t* p) {
     return v;
 }
 
-// Tops the buffer up to at least 56 bits (and at most 63) one byte at a time, reading the next
+// Tops the buffer up to at least 57 bits one byte at a time, reading the next
 // block when needed; past the end of the file zero bytes are fed and counted.
 // Takes and returns the state by value, so that the decode loop's copy is
 // never addressed and can stay in registers.
 __attribute__((noinline)) BitInput refill_slow(BitInput in) {
-    while (in.bit_count <= 55) {
+    while (in.bit_count <= 56) {
         uint64_t byte = 0;
         if (in.next == in.end && in.stream) {
             const size_t n = fread(g_input_block, 1, INPUT_BLOCK_SIZE, in.stream);
@@ -51,15 +51,11 @@ __attribute__((noinline)) BitInput refill_slow(BitInput in) {
     return in;
 }
 
-// Makes sure at least 56 bits are held (never more than 63). The fast path
-// ORs in a whole word; the bits it sets below bit_count's new end are the
-// true next bits, so the later refills that set them again agree. On a
-// 64-bit processor it runs whether or not bits are needed (with 56 or more
-// held it takes no byte), which is cheaper than a branch that the data
-// decides; on a 32-bit one the word costs more than the branch.
-constexpr bool REFILL_ALWAYS = sizeof(void*) >= 8;
+// Makes sure at least 57 bits are held. The fast path ORs in a whole word;
+// the bits it sets below bit_count's new end are the true next bits, so the
+// later refills that set them again agree.
 inline void refill(BitInput& in) {
-    if (!REFILL_ALWAYS && in.bit_count > 55) return;
+    if (in.bit_count > 56) return;
     if (in.end - in.next >= 8) {
         in.bits |= load_be64(in.next) >> in.bit_count;
         const uint32_t take = (63 - in.bit_count) >> 3;
@@ -67,7 +63,7 @@ inline void refill(BitInput& in) {
         in.bit_count += take * 8;
         return;
     }
-    if (in.bit_count <= 55) in = refill_slow(in);
+    in = refill_slow(in);
 }
 
 inline uint32_t take_bits(BitInput& in, uint32_t n) {
@@ -175,12 +171,12 @@ int get_byte(BitInput& in) {
 
 namespace {
 
-// A symbol's code fits in the bits one refill leaves (at least 56), so a
+// A symbol's code fits in the bits one refill leaves (at least 57), so a
 // walk never refills on its way down.
-static_assert(MAX_CODE_BITS <= 56, "a code fits in one refill");
+static_assert(MAX_CODE_BITS <= 57, "a code fits in one refill");
 
 // A symbol walked down the tree a bit at a time, without the lookup table,
-// from at least 56 bits.
+// from at least 57 bits.
 inline int walk_symbol(BitInput& in) {
     int n = g_child[ROOT];
     int leaf = ROOT;
