@@ -1,7 +1,9 @@
 // Codec benchmark: decode and pack throughput over the seeded corpus (mixed
 // and text alone), the packed/original ratio, and the packed size (the
 // priced parse of `wpk pack`) against a greedy longest-match parse on every
-// corpus file.
+// corpus file. "model/" replays the decoded symbols through the adaptive
+// tree alone, as the decoder updates it: what of a decode's time is the
+// model's.
 //
 //   bench_codec                       the full ~20 MB corpus
 //   bench_codec --smoke               a 1 MB corpus, one iteration each (seconds)
@@ -25,6 +27,7 @@
 
 #include "archive/entry_decoder.h"
 #include "archive/fatal_error.h"
+#include "archive/lzhuf_model.h"
 #include "corpus.h"
 #include "pack/lzhuf_encoder.h"
 
@@ -167,6 +170,53 @@ void bm_decode(benchmark::State& state, bool text_only) {
     state.counters["files"] = double(p.files.size());
 }
 
+// The symbols of every member, in order, read with the decoder's own calls.
+std::vector<std::vector<int16_t>> member_symbols(Prepared& p) {
+    std::vector<std::vector<int16_t>> symbols(p.files.size());
+    for (size_t i = 0; i < p.files.size(); ++i) {
+        fseek(p.stream_file, p.offsets[i] + 4, SEEK_SET);
+        BitInput in;
+        start_bit_input(in, p.stream_file);
+        start_huff();
+        for (size_t produced = 0; produced < p.files[i]->data.size();) {
+            const int c = decode_char(in);
+            symbols[i].push_back(int16_t(c));
+            if (c < 256) {
+                ++produced;
+            } else {
+                decode_position(in);
+                produced += size_t(c - (255 - MATCH_THRESHOLD));
+            }
+        }
+    }
+    return symbols;
+}
+
+void bm_model(benchmark::State& state, bool text_only) {
+    Prepared& p = prepared(text_only);
+    if (!p.error.empty()) {
+        g_failed = true;
+        state.SkipWithError(p.error.c_str());
+        return;
+    }
+    const std::vector<std::vector<int16_t>> symbols = member_symbols(p);
+    for (auto _ : state) {
+        for (const std::vector<int16_t>& member : symbols) {
+            start_huff();
+            uint32_t walks = g_walked_symbols;
+            for (const int16_t symbol : member) {
+                // The table is built when the decoder would build it.
+                if (walks)
+                    --walks;
+                else if (g_lookup_stale)
+                    build_code_lookup();
+                update_model(symbol);
+            }
+        }
+    }
+    set_throughput(state, p.original);
+}
+
 void bm_pack(benchmark::State& state, bool text_only, ParseMode mode) {
     Prepared& p = prepared(text_only);
     uint64_t packed = 0;
@@ -265,6 +315,8 @@ int main(int argc, char** argv) {
         const std::string which = text_only ? "text" : "mixed";
         all.push_back(
             benchmark::RegisterBenchmark(("decode/" + which).c_str(), bm_decode, text_only));
+        all.push_back(
+            benchmark::RegisterBenchmark(("model/" + which).c_str(), bm_model, text_only));
         all.push_back(benchmark::RegisterBenchmark(("pack/" + which).c_str(), bm_pack, text_only,
                                                    ParseMode::PRICED));
         all.push_back(benchmark::RegisterBenchmark(("pack_lazy/" + which).c_str(), bm_pack,
