@@ -29,6 +29,9 @@ void fill_code_lookup(int node, int depth, int first) {
     if (next >= NODE_COUNT || depth == LOOKUP_BITS) {
         const CodeLookup entry = {int16_t(next), int16_t(node), uint8_t(depth)};
         std::fill_n(&g_code_lookup[first], 1 << free_bits, entry);
+        // Below a leaf the path goes on through the spare node.
+        for (int d = depth + 1; d <= LOOKUP_BITS; ++d)
+            std::fill_n(&g_lookup_path[d][first], 1 << free_bits, int16_t(PATH_SPARE));
         return;
     }
     fill_code_lookup(next, depth + 1, first);
@@ -322,15 +325,12 @@ void update_leaf_untabled(int leaf) {
     } while (n != 0);
 }
 
-void update_leaf(int leaf) {
-    if (g_freq[ROOT] == MAX_FREQ) {
-        const int symbol = g_child[leaf] - NODE_COUNT;
-        reconst();
-        leaf = g_parent[symbol + NODE_COUNT];
-    }
-    // From the leaf to the root, each node raised in turn. The root is never
-    // exchanged: its sentinel neighbour is above every frequency.
-    int n = raise_node(leaf);
+namespace {
+
+// Climbs from node n, which has just been raised, to the root, raising each
+// node on the way in turn. The root is never exchanged: its sentinel
+// neighbour is above every frequency.
+void climb_from(int n) {
     while (n != ROOT) {
         const LookupRange range = g_lookup_range[n];
         if (range.count == 0) {
@@ -367,4 +367,42 @@ void update_leaf(int leaf) {
             return;
         }
     }
+}
+
+} // namespace
+
+void update_leaf(int leaf) {
+    if (g_freq[ROOT] == MAX_FREQ) {
+        // The rebuilt tree is not in the table: a plain climb.
+        const int symbol = g_child[leaf] - NODE_COUNT;
+        reconst();
+        climb_from(raise_node(g_parent[symbol + NODE_COUNT]));
+        return;
+    }
+    // Below the table the leaf and its ancestors are raised one by one up
+    // to the node at the table's last level.
+    int n = leaf;
+    LookupRange range = g_lookup_range[n];
+    while (range.count == 0) {
+        const uint16_t k = ++g_freq[n];
+        if (k > g_freq[n + 1]) {
+            climb_from(exchange_raised(n, k));
+            return;
+        }
+        n = g_parent[n];
+        range = g_lookup_range[n];
+    }
+    // n, not raised yet, is that node or a leaf within the table: the same
+    // steps from the table's last level up raise it and its ancestors, the
+    // levels below a leaf raising the spare node instead. An exchange on the
+    // way moves the climb elsewhere.
+    const int first = range.first;
+#pragma GCC unroll 8
+    for (int d = LOOKUP_BITS; d >= 1; --d) {
+        if (!raise_ancestor(first, d, n)) {
+            climb_from(n);
+            return;
+        }
+    }
+    ++g_freq[ROOT];
 }

@@ -23,9 +23,10 @@ constexpr int MAX_CODE_BITS = 21;
 static_assert(MAX_FREQ < 46368, "MAX_CODE_BITS follows from MAX_FREQ");
 constexpr uint8_t RING_FILL_BYTE = 0x20;
 
-// Node frequencies; entry NODE_COUNT is a 0xFFFF sentinel (and the 7 after
-// it too, so that a scan may read eight entries at a time). Non-decreasing
-// with the index, the root holding the largest.
+// Node frequencies; entry NODE_COUNT is a 0xFFFF sentinel, which ends every
+// scan, and the 7 after it are there so that a scan may read eight entries
+// at a time (0xFFFF too, but for PATH_SPARE's). Non-decreasing with the
+// index up to the sentinel, the root holding the largest.
 extern uint16_t g_freq[NODE_COUNT + 8];
 // For a node: its first child (an internal node, children at value and
 // value + 1), or symbol + NODE_COUNT for a leaf.
@@ -63,6 +64,10 @@ extern LookupRange g_lookup_range[NODE_COUNT];
 // the increments on the way to the root run side by side. Kept by depth, so
 // that the patterns sharing a node are one run.
 extern int16_t g_lookup_path[LOOKUP_BITS + 1][1 << LOOKUP_BITS];
+// What the path holds at the depths below a leaf within the table: an entry
+// after the sentinel that an update may raise without effect, since the
+// 0xFFFF after it is never below it (its own count just wraps).
+constexpr int PATH_SPARE = NODE_COUNT + 1;
 extern bool g_lookup_stale;
 
 // Builds the whole lookup table from the present tree.
