@@ -128,13 +128,8 @@ inline void copy_match(uint8_t* to, uint32_t distance, uint32_t length) {
         for (uint32_t i = 0; i < length; ++i) to[i] = from[i];
         return;
     }
-    // Most matches are short: their first 16 bytes go without a loop.
-    uint64_t word;
-    memcpy(&word, from, sizeof word);
-    memcpy(to, &word, sizeof word);
-    memcpy(&word, from + 8, sizeof word);
-    memcpy(to + 8, &word, sizeof word);
-    for (uint32_t i = 16; i < length; i += 8) {
+    for (uint32_t i = 0; i < length; i += 8) {
+        uint64_t word;
         memcpy(&word, from + i, sizeof word);
         memcpy(to + i, &word, sizeof word);
     }

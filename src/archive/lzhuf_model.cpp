@@ -373,10 +373,8 @@ void climb_from(int n) {
 
 void update_leaf(int leaf) {
     if (g_freq[ROOT] == MAX_FREQ) {
-        // The rebuilt tree is not in the table: a plain climb.
-        const int symbol = g_child[leaf] - NODE_COUNT;
-        reconst();
-        climb_from(raise_node(g_parent[symbol + NODE_COUNT]));
+        // The rebuilt tree is not in the table: the plain update rebuilds and climbs.
+        update_leaf_untabled(leaf);
         return;
     }
     // Below the table the leaf and its ancestors are raised one by one up

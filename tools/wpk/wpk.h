@@ -100,6 +100,17 @@ bool gather_dir(const std::string& dir, bool flat, std::vector<PackMember>* memb
 // Applies --mtime or SOURCE_DATE_EPOCH to the members gathered afterwards;
 // false (after saying why) when the time given is no time.
 bool fix_member_time(const Invocation& invocation);
+// Writes `members` into the archive at `path` as wpk pack does, showing
+// progress (and each member's source with -v); false with `error` set.
+bool write_members(const std::string& path, const std::vector<PackMember>& members,
+                   std::string* error, PackTotals* totals);
+// The options that wpk pack and wpk medium share.
+constexpr OptionDef MTIME_OPTION = {
+    "mtime", 0, "WHEN",
+    "store WHEN as every member's time: seconds since 1970 (@N or N) or a UTC date "
+    "YYYY-MM-DD[ HH:MM:SS]; without it SOURCE_DATE_EPOCH, when set, does the same"};
+constexpr OptionDef STRICT_PACK_OPTION = {
+    "strict", 0, nullptr, "treat the preflight's findings as errors: write nothing"};
 
 // The preflight of members packed from `trees` into `archive`: reports every
 // finding as a warning, or as an error when `strict`, and leaves out a member

@@ -161,8 +161,8 @@ int run_medium(const Invocation& invocation);
 const OptionDef MEDIUM_OPTIONS[] = {
     {"program", 0, "PATH", "the Windows program to ship as WBOOT.EXE (default: the build's)"},
     {"iso", 0, "FILE", "also write an ISO 9660 image (Joliet, AUTORUN.INF) through xorriso"},
-    {"mtime", 0, "WHEN", "every member's stored time, as for wpk pack"},
-    {"strict", 0, nullptr, "treat the preflight's findings as errors: write nothing"},
+    MTIME_OPTION,
+    STRICT_PACK_OPTION,
     {nullptr, 0, nullptr, nullptr},
 };
 
@@ -244,13 +244,7 @@ int run_medium(const Invocation& invocation) {
     const fs::path new_program = scratch.add(outdir / (std::string(PROGRAM_NAME) + ".new"));
     std::string error;
     PackTotals totals;
-    const bool packed = write_archive(new_archive.string(), members, &error, &totals,
-                                      [&](size_t i, const PackMember& m) {
-                                          if (g_verbosity > 0) printf("%s\n", m.source.c_str());
-                                          show_progress(i + 1, members.size(), m.source);
-                                      });
-    end_progress();
-    if (!packed) {
+    if (!write_members(new_archive.string(), members, &error, &totals)) {
         complain("medium: " + archive.string() + ": not written: " + error);
         return EXIT_DAMAGED;
     }

@@ -122,6 +122,16 @@ bool parse_when(const std::string& when, int64_t* seconds) {
 
 } // namespace
 
+bool write_members(const std::string& path, const std::vector<PackMember>& members,
+                   std::string* error, PackTotals* totals) {
+    const bool ok = write_archive(path, members, error, totals, [&](size_t i, const PackMember& m) {
+        if (g_verbosity > 0) printf("%s\n", m.source.c_str());
+        show_progress(i + 1, members.size(), m.source);
+    });
+    end_progress();
+    return ok;
+}
+
 // Sets the members' time from --mtime, or else from SOURCE_DATE_EPOCH.
 bool fix_member_time(const Invocation& invocation) {
     const char* epoch = getenv("SOURCE_DATE_EPOCH");
@@ -158,10 +168,8 @@ const OptionDef PACK_OPTIONS[] = {
     {"list", 0, "FILE",
      "also pack the files named in FILE, one relative path a line; its folder part becomes the "
      "member's folder"},
-    {"mtime", 0, "WHEN",
-     "store WHEN as every member's time: seconds since 1970 (@N or N) or a UTC date "
-     "YYYY-MM-DD[ HH:MM:SS]; without it SOURCE_DATE_EPOCH, when set, does the same"},
-    {"strict", 0, nullptr, "treat the preflight's findings as errors: write nothing"},
+    MTIME_OPTION,
+    STRICT_PACK_OPTION,
     {nullptr, 0, nullptr, nullptr},
 };
 
@@ -216,13 +224,7 @@ int run_pack(const Invocation& invocation) {
 
     std::string error;
     PackTotals totals;
-    const bool ok =
-        write_archive(archive, members, &error, &totals, [&](size_t i, const PackMember& m) {
-            if (g_verbosity > 0) printf("%s\n", m.source.c_str());
-            show_progress(i + 1, members.size(), m.source);
-        });
-    end_progress();
-    if (!ok) {
+    if (!write_members(archive, members, &error, &totals)) {
         complain(archive + ": not written: " + error);
         return EXIT_DAMAGED;
     }
