@@ -67,18 +67,20 @@ void make_lookup_stale() {
 // many symbols share a frequency the run can be hundreds of nodes long. The
 // sentinel (0xFFFF) ends every run.
 inline int last_below(int from, uint16_t k) {
-    if (g_freq[from + 1] >= k) return from; // the usual case: a run of one
 #if defined(__SSE2__)
     // Eight frequencies at a time: saturating k - f is zero exactly where f >= k.
+    // The first eight settle the usual short run, a run of one included,
+    // without a test of its own, which would be hard to predict.
     const __m128i key = _mm_set1_epi16(short(k));
     const __m128i zero = _mm_setzero_si128();
-    for (int at = from + 2;; at += 8) {
+    for (int at = from + 1;; at += 8) {
         const __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&g_freq[at]));
         const unsigned hits =
             unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(key, f), zero)));
         if (hits) return at + int(__builtin_ctz(hits) / 2) - 1;
     }
 #else
+    if (g_freq[from + 1] >= k) return from; // the usual case: a run of one
     int low = from + 1; // below k
     int step = 2;
     int high = low + step; // at or above k once found
