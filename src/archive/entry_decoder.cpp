@@ -122,17 +122,21 @@ uint32_t flush_window(FILE* out, uint32_t flushed, uint32_t w) {
 // match that reaches into the bytes it is writing repeats them, so close
 // sources go a byte at a time; farther ones a word at a time, which may write
 // up to 7 bytes past the end (into the slack, never read before rewritten).
+// A distance of 0 copies the bytes onto themselves: the decode loop's
+// literal, stored before.
 inline void copy_match(uint8_t* to, uint32_t distance, uint32_t length) {
     const uint8_t* from = to - distance;
-    if (distance < 8) {
+    if (__builtin_expect(distance - 1 < 7, 0)) {
         for (uint32_t i = 0; i < length; ++i) to[i] = from[i];
         return;
     }
-    for (uint32_t i = 0; i < length; i += 8) {
+    uint32_t i = 0;
+    do {
         uint64_t word;
         memcpy(&word, from + i, sizeof word);
         memcpy(to + i, &word, sizeof word);
-    }
+        i += 8;
+    } while (i < length);
 }
 
 uint32_t read_size(FILE* in) {
@@ -211,6 +215,15 @@ inline int next_symbol(BitInput& in, uint32_t& walks) {
     return n - NODE_COUNT;
 }
 
+// The match position whose code starts the held bits (at least 14 of them),
+// and the bits of its code, which are left in place.
+inline uint32_t peek_position(const BitInput& in, uint32_t& code_bits) {
+    const uint32_t first = uint32_t(in.bits >> 56);
+    code_bits = position_code_length[first] + 6u;
+    const uint32_t coded = uint32_t(in.bits >> (64 - code_bits));
+    return uint32_t(position_high_bits[first]) << 6 | (coded & 63);
+}
+
 inline int next_position(BitInput& in) {
     refill(in);
     // The first 8 bits pick the prefix code; the position is its upper 6 bits
@@ -253,16 +266,23 @@ uint32_t decode_entry(FILE* in, FILE* out) {
     uint32_t walks = g_walked_symbols;
     while (produced < size) {
         const int c = next_symbol(bits, walks);
-        uint32_t length = 1;
-        uint32_t distance = 0;
-        if (c >= 256) {
-            distance = uint32_t(next_position(bits)) + 1;
-            length = uint32_t(c) - (255 - MATCH_THRESHOLD);
-            if (__builtin_expect(length > size - produced, 0)) {
-                // Counted as ending at the size (the count must not wrap).
-                past_size = length - (size - produced);
-                produced = size - length;
-            }
+        // Literals and matches take the same steps, so that which one comes
+        // next, which is hard to guess, is never a branch: a literal is a
+        // "match" of one byte at distance 0 after the byte is stored, and
+        // the bits after it are read as a position but not taken. The
+        // choices are masks, which a compiler cannot turn back into a branch.
+        const uint32_t match = -uint32_t(c >= 256); // all ones for a match
+        uint32_t position_bits;
+        const uint32_t position = peek_position(bits, position_bits);
+        const uint32_t taken = position_bits & match;
+        bits.bits <<= taken;
+        bits.bit_count -= taken;
+        const uint32_t distance = (position + 1) & match;
+        uint32_t length = 1 + ((uint32_t(c) - (256 - MATCH_THRESHOLD)) & match);
+        if (__builtin_expect(length > size - produced, 0)) {
+            // Counted as ending at the size (the count must not wrap).
+            past_size = length - (size - produced);
+            produced = size - length;
         }
         if (__builtin_expect(input_overrun(bits), 0)) {
             // Keep what was decoded before the data ran out, then stop.
@@ -272,10 +292,8 @@ uint32_t decode_entry(FILE* in, FILE* out) {
             fatal_error(TEXT_FILE_ERROR);
         }
         produced += length;
-        if (c < 256)
-            g_window[w] = uint8_t(c);
-        else
-            copy_match(&g_window[w], distance, length);
+        g_window[w] = uint8_t(c);
+        copy_match(&g_window[w], distance, length);
         w += length;
         // The last symbol's bytes are never flushed here: a match that ends
         // past the size must not reach the file whole.

@@ -81,7 +81,7 @@ inline int last_below(int from, uint16_t k) {
     }
 #else
     if (g_freq[from + 1] >= k) return from; // the usual case: a run of one
-    int low = from + 1; // below k
+    int low = from + 1;                     // below k
     int step = 2;
     int high = low + step; // at or above k once found
     while (high < NODE_COUNT && g_freq[high] < k) {
