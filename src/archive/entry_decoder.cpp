@@ -187,12 +187,11 @@ inline int walk_symbol(BitInput& in) {
     return n - NODE_COUNT;
 }
 
-// The bodies of decode_char and decode_position, inlined into the decode
-// loop so that the bit buffer stays in registers there. While the table is
-// stale and `walks` is not 0, symbols are walked and the table left
-// unbuilt: early in a member, when the tree is nearly flat, most updates
-// exchange nodes that the table reads, and keeping it up to date costs more
-// than it saves.
+// The body of decode_char, inlined into the decode loop so that the bit
+// buffer stays in registers there. While the table is stale and `walks` is
+// not 0, symbols are walked and the table left unbuilt: early in a member,
+// when the tree is nearly flat, most updates exchange nodes that the table
+// reads, and keeping it up to date costs more than it saves.
 inline int next_symbol(BitInput& in, uint32_t& walks) {
     refill(in);
     if (__builtin_expect(g_lookup_stale, 0)) {
@@ -216,22 +215,14 @@ inline int next_symbol(BitInput& in, uint32_t& walks) {
 }
 
 // The match position whose code starts the held bits (at least 14 of them),
-// and the bits of its code, which are left in place.
+// and the bits of its code, which are left in place. The first 8 bits pick
+// the prefix code; the position is its upper 6 bits and the 6 plain bits
+// that follow the code.
 inline uint32_t peek_position(const BitInput& in, uint32_t& code_bits) {
     const uint32_t first = uint32_t(in.bits >> 56);
     code_bits = position_code_length[first] + 6u;
     const uint32_t coded = uint32_t(in.bits >> (64 - code_bits));
     return uint32_t(position_high_bits[first]) << 6 | (coded & 63);
-}
-
-inline int next_position(BitInput& in) {
-    refill(in);
-    // The first 8 bits pick the prefix code; the position is its upper 6 bits
-    // and the 6 plain bits that follow the code.
-    const uint32_t first = uint32_t(in.bits >> 56);
-    const uint32_t length = position_code_length[first];
-    const uint32_t coded = take_bits(in, length + 6);
-    return int(uint32_t(position_high_bits[first]) << 6 | (coded & 63));
 }
 
 } // namespace
@@ -242,7 +233,11 @@ int decode_char(BitInput& in) {
 }
 
 int decode_position(BitInput& in) {
-    return next_position(in);
+    refill(in);
+    uint32_t code_bits;
+    const uint32_t position = peek_position(in, code_bits);
+    take_bits(in, code_bits);
+    return int(position);
 }
 
 uint32_t decode_entry(FILE* in, FILE* out) {
