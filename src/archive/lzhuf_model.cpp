@@ -10,7 +10,7 @@
 uint16_t g_freq[NODE_COUNT + 8];
 int16_t g_child[NODE_COUNT];
 int16_t g_parent[PARENT_SCRATCH + 1];
-CodeLookup g_code_lookup[1 << LOOKUP_BITS];
+CodeLookup g_code_lookup[LOOKUP_SCRATCH + 1];
 LookupRange g_lookup_range[NODE_COUNT];
 int16_t g_lookup_path[LOOKUP_BITS + 1][1 << LOOKUP_BITS];
 bool g_lookup_stale = true;
@@ -43,11 +43,16 @@ void fill_code_lookup(int node, int depth, int first) {
 void clear_code_lookup(int node) {
     if (g_lookup_range[node].count == 0) return;
     const bool deepest = g_lookup_range[node].count == 1;
-    g_lookup_range[node].count = 0;
+    g_lookup_range[node] = UNREAD_RANGE;
     const int next = g_child[node];
     if (next >= NODE_COUNT || deepest) return;
     clear_code_lookup(next);
     clear_code_lookup(next + 1);
+}
+
+// Marks every node as not read by the table.
+void forget_lookup_ranges() {
+    std::fill_n(g_lookup_range, NODE_COUNT, UNREAD_RANGE);
 }
 
 int depth_of_range(const LookupRange& range) {
@@ -58,7 +63,7 @@ int depth_of_range(const LookupRange& range) {
 // never uses it): no node is read by it until it is built again.
 void make_lookup_stale() {
     g_lookup_stale = true;
-    memset(g_lookup_range, 0, sizeof g_lookup_range);
+    forget_lookup_ranges();
 }
 
 // The last node of the run that starts at `from` (whose frequency is below
@@ -73,15 +78,15 @@ inline int last_below(int from, uint16_t k) {
     // without a test of its own, which would be hard to predict.
     const __m128i key = _mm_set1_epi16(short(k));
     const __m128i zero = _mm_setzero_si128();
-    for (int at = from + 1;; at += 8) {
+    for (unsigned at = unsigned(from) + 1;; at += 8) {
         const __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&g_freq[at]));
         const unsigned hits =
             unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(key, f), zero)));
-        if (hits) return at + int(__builtin_ctz(hits) / 2) - 1;
+        if (hits) return int(at + __builtin_ctz(hits) / 2 - 1);
     }
 #else
     if (g_freq[from + 1] >= k) return from; // the usual case: a run of one
-    int low = from + 1; // below k
+    int low = from + 1;                     // below k
     int step = 2;
     int high = low + step; // at or above k once found
     while (high < NODE_COUNT && g_freq[high] < k) {
@@ -104,7 +109,7 @@ inline int last_below(int from, uint16_t k) {
 } // namespace
 
 void build_code_lookup() {
-    memset(g_lookup_range, 0, sizeof g_lookup_range);
+    forget_lookup_ranges();
     fill_code_lookup(ROOT, 0, 0);
     g_lookup_stale = false;
 }
@@ -181,9 +186,9 @@ namespace {
 // Nodes n and l trade their subtrees: each takes the other's children. The
 // second child's parent is stored without a branch (into the scratch entry
 // when the child is a leaf), since which kind it is cannot be predicted.
-inline void swap_subtrees(int n, int l) {
-    const int a = g_child[n];
-    const int b = g_child[l];
+inline void swap_subtrees(unsigned n, unsigned l) {
+    const unsigned a = uint16_t(g_child[n]);
+    const unsigned b = uint16_t(g_child[l]);
     g_child[n] = int16_t(b);
     g_child[l] = int16_t(a);
     g_parent[a] = int16_t(l);
@@ -204,10 +209,11 @@ void shift_code_lookup(int node, int shift) {
 }
 
 // The exchange of two subtrees of which one at least reaches into the table
-// above its last level. Kept apart from the common exchanges, which need
-// none of this.
-__attribute__((noinline)) void swap_subtrees_in_table(int n, LookupRange range_n, int l,
-                                                      LookupRange range_l) {
+// above its last level; returns l. Kept apart from the common exchanges,
+// which need none of this.
+__attribute__((noinline)) int swap_subtrees_in_table(int n, int l) {
+    const LookupRange range_n = g_lookup_range[n];
+    const LookupRange range_l = g_lookup_range[l];
     if (range_n.count != range_l.count) {
         // At different depths: the entries that pass through either are
         // forgotten and filled again.
@@ -216,7 +222,7 @@ __attribute__((noinline)) void swap_subtrees_in_table(int n, LookupRange range_n
         swap_subtrees(n, l);
         if (range_n.count) fill_code_lookup(n, depth_of_range(range_n), range_n.first);
         if (range_l.count) fill_code_lookup(l, depth_of_range(range_l), range_l.first);
-        return;
+        return l;
     }
     // At the same depth the two subtrees' walks read alike from either
     // place: their patterns trade entries and path levels below that depth,
@@ -235,28 +241,30 @@ __attribute__((noinline)) void swap_subtrees_in_table(int n, LookupRange range_n
         for (int i = 0; i < count; ++i) g_code_lookup[range_l.first + i].node = int16_t(l);
     shift_code_lookup(n, range_n.first - range_l.first);
     shift_code_lookup(l, range_l.first - range_n.first);
+    return l;
 }
 
 // Raises node n, whose frequency has just become k, above every node that
 // had its old frequency, by exchanging it with the highest of them. Returns
 // the node that now holds n's subtree.
-int exchange_raised(int n, uint16_t k) {
-    const int l = last_below(n + 1, k);
-    g_freq[n] = g_freq[l];
+int exchange_raised(unsigned n, uint16_t k) {
+    const unsigned l = unsigned(last_below(int(n) + 1, k));
+    // Every node from n + 1 to l had n's old frequency.
+    g_freq[n] = uint16_t(k - 1);
     g_freq[l] = k;
     // Nodes at the table's last level (or below it) stand for at most one
     // entry each, and nothing under them is in the table; no node is in a
     // stale table.
     const LookupRange range_n = g_lookup_range[n];
     const LookupRange range_l = g_lookup_range[l];
-    if ((range_n.count | range_l.count) > 1) {
-        swap_subtrees_in_table(n, range_n, l, range_l);
-        return l;
-    }
+    if ((range_n.count | range_l.count) > 1) return swap_subtrees_in_table(int(n), int(l));
+    // A node outside the table refreshes the scratch entry.
+    const int16_t a = g_child[n];
+    const int16_t b = g_child[l];
     swap_subtrees(n, l);
-    if (range_n.count) g_code_lookup[range_n.first].next = g_child[n];
-    if (range_l.count) g_code_lookup[range_l.first].next = g_child[l];
-    return l;
+    g_code_lookup[range_n.first].next = b;
+    g_code_lookup[range_l.first].next = a;
+    return int(l);
 }
 
 // Adds one to node n's frequency; returns the node that then holds n's subtree.
