@@ -50,9 +50,22 @@ void clear_code_lookup(int node) {
     clear_code_lookup(next + 1);
 }
 
+// Every node's range while the table reads none, copied in one go.
+struct UnreadRanges {
+    LookupRange range[NODE_COUNT];
+};
+
+constexpr UnreadRanges make_unread_ranges() {
+    UnreadRanges t{};
+    for (LookupRange& range : t.range) range = UNREAD_RANGE;
+    return t;
+}
+
+constexpr UnreadRanges UNREAD_RANGES = make_unread_ranges();
+
 // Marks every node as not read by the table.
 void forget_lookup_ranges() {
-    std::fill_n(g_lookup_range, NODE_COUNT, UNREAD_RANGE);
+    memcpy(g_lookup_range, UNREAD_RANGES.range, sizeof g_lookup_range);
 }
 
 int depth_of_range(const LookupRange& range) {
@@ -268,18 +281,20 @@ int exchange_raised(unsigned n, uint16_t k) {
 }
 
 // Adds one to node n's frequency; returns the node that then holds n's subtree.
-inline int raise_node(int n) {
-    const uint16_t k = ++g_freq[n];
-    return k > g_freq[n + 1] ? exchange_raised(n, k) : n;
+inline unsigned raise_node(unsigned n) {
+    uint16_t* const f = &g_freq[n];
+    const uint16_t k = ++f[0];
+    return k > f[1] ? unsigned(exchange_raised(n, k)) : n;
 }
 
 // Raises the node that the patterns from `first` pass at depth d; returns
 // false and sets n when it had to be exchanged.
-inline bool raise_ancestor(int first, int d, int& n) {
-    const int a = g_lookup_path[d][first];
-    const uint16_t k = ++g_freq[a];
-    if (__builtin_expect(k <= g_freq[a + 1], 1)) return true;
-    n = exchange_raised(a, k);
+inline bool raise_ancestor(unsigned first, int d, unsigned& n) {
+    const unsigned a = uint16_t(g_lookup_path[d][first]);
+    uint16_t* const f = &g_freq[a];
+    const uint16_t k = ++f[0];
+    if (__builtin_expect(k <= f[1], 1)) return true;
+    n = unsigned(exchange_raised(a, k));
     return false;
 }
 
@@ -321,17 +336,18 @@ void update_leaf_untabled(int leaf) {
     }
     // From the leaf to the root (whose parent entry is 0), each node raised
     // in turn; no table entry or range to keep.
-    int n = leaf;
+    unsigned n = unsigned(leaf);
     do {
-        const uint16_t k = ++g_freq[n];
-        if (k > g_freq[n + 1]) {
-            const int l = g_freq[n + 2] >= k ? n + 1 : last_of_run(n, k);
-            g_freq[n] = g_freq[l];
+        uint16_t* const f = &g_freq[n];
+        const uint16_t k = ++f[0];
+        if (k > f[1]) {
+            const unsigned l = f[2] >= k ? n + 1 : unsigned(last_of_run(int(n), k));
+            f[0] = uint16_t(k - 1);
             g_freq[l] = k;
             swap_subtrees(n, l);
             n = l;
         }
-        n = g_parent[n];
+        n = uint16_t(g_parent[n]);
     } while (n != 0);
 }
 
@@ -340,17 +356,17 @@ namespace {
 // Climbs from node n, which has just been raised, to the root, raising each
 // node on the way in turn. The root is never exchanged: its sentinel
 // neighbour is above every frequency.
-void climb_from(int n) {
+void climb_from(unsigned n) {
     while (n != ROOT) {
         const LookupRange range = g_lookup_range[n];
         if (range.count == 0) {
-            n = raise_node(g_parent[n]);
+            n = raise_node(uint16_t(g_parent[n]));
             continue;
         }
         // A node the table reads: its ancestors are on its patterns' path.
         // One step per depth, so that each has a branch of its own.
         static_assert(LOOKUP_BITS == 7, "one case per depth of the table");
-        const int first = range.first;
+        const unsigned first = range.first;
         switch (depth_of_range(range)) {
         case 7:
             if (!raise_ancestor(first, 6, n)) continue;
@@ -389,22 +405,23 @@ void update_leaf(int leaf) {
     }
     // Below the table the leaf and its ancestors are raised one by one up
     // to the node at the table's last level.
-    int n = leaf;
+    unsigned n = unsigned(leaf);
     LookupRange range = g_lookup_range[n];
     while (range.count == 0) {
-        const uint16_t k = ++g_freq[n];
-        if (k > g_freq[n + 1]) {
-            climb_from(exchange_raised(n, k));
+        uint16_t* const f = &g_freq[n];
+        const uint16_t k = ++f[0];
+        if (k > f[1]) {
+            climb_from(unsigned(exchange_raised(n, k)));
             return;
         }
-        n = g_parent[n];
+        n = uint16_t(g_parent[n]);
         range = g_lookup_range[n];
     }
     // n, not raised yet, is that node or a leaf within the table: the same
     // steps from the table's last level up raise it and its ancestors, the
     // levels below a leaf raising the spare node instead. An exchange on the
     // way moves the climb elsewhere.
-    const int first = range.first;
+    const unsigned first = range.first;
 #pragma GCC unroll 8
     for (int d = LOOKUP_BITS; d >= 1; --d) {
         if (!raise_ancestor(first, d, n)) {
