@@ -11,7 +11,8 @@ uint16_t g_freq[NODE_COUNT + 8];
 int16_t g_child[NODE_COUNT];
 int16_t g_parent[PARENT_SCRATCH + 1];
 CodeLookup g_code_lookup[LOOKUP_SCRATCH + 1];
-LookupRange g_lookup_range[NODE_COUNT];
+LookupRange g_lookup_range[NODE_COUNT + 2];
+static_assert(PATH_SPARE < NODE_COUNT + 2, "the spare node has a range entry");
 int16_t g_lookup_path[LOOKUP_BITS + 1][1 << LOOKUP_BITS];
 bool g_lookup_stale = true;
 
@@ -52,7 +53,7 @@ void clear_code_lookup(int node) {
 
 // Every node's range while the table reads none, copied in one go.
 struct UnreadRanges {
-    LookupRange range[NODE_COUNT];
+    LookupRange range[NODE_COUNT + 2];
 };
 
 constexpr UnreadRanges make_unread_ranges() {
@@ -210,17 +211,6 @@ inline void swap_subtrees(unsigned n, unsigned l) {
     g_parent[b < NODE_COUNT ? b + 1 : PARENT_SCRATCH] = int16_t(n);
 }
 
-// Moves the table's record of the nodes below `node` (which lies within the
-// table) by `shift` patterns.
-void shift_code_lookup(int node, int shift) {
-    const int next = g_child[node];
-    if (next >= NODE_COUNT || g_lookup_range[node].count == 1) return;
-    for (int child = next; child <= next + 1; ++child) {
-        g_lookup_range[child].first = uint16_t(g_lookup_range[child].first + shift);
-        shift_code_lookup(child, shift);
-    }
-}
-
 // The exchange of two subtrees of which one at least reaches into the table
 // above its last level; returns l. Kept apart from the common exchanges,
 // which need none of this.
@@ -244,16 +234,22 @@ __attribute__((noinline)) int swap_subtrees_in_table(int n, int l) {
     const int count = range_n.count;
     std::swap_ranges(&g_code_lookup[range_n.first], &g_code_lookup[range_n.first + count],
                      &g_code_lookup[range_l.first]);
-    for (int d = depth_of_range(range_n) + 1; d <= LOOKUP_BITS; ++d)
-        std::swap_ranges(&g_lookup_path[d][range_n.first], &g_lookup_path[d][range_n.first + count],
-                         &g_lookup_path[d][range_l.first]);
+    const int shift = range_n.first - range_l.first;
+    for (int d = depth_of_range(range_n) + 1; d <= LOOKUP_BITS; ++d) {
+        int16_t* const row = g_lookup_path[d];
+        std::swap_ranges(&row[range_n.first], &row[range_n.first + count], &row[range_l.first]);
+        // The first pattern of each run at this depth names a node that moved
+        // with its patterns (or, below a leaf, the spare node).
+        for (int i = 0; i < count; i += 1 << (LOOKUP_BITS - d)) {
+            g_lookup_range[row[range_n.first + i]].first += uint16_t(shift);
+            g_lookup_range[row[range_l.first + i]].first -= uint16_t(shift);
+        }
+    }
     // A walk that ends at n or l itself ends there still.
     if (g_child[n] >= NODE_COUNT)
         for (int i = 0; i < count; ++i) g_code_lookup[range_n.first + i].node = int16_t(n);
     if (g_child[l] >= NODE_COUNT)
         for (int i = 0; i < count; ++i) g_code_lookup[range_l.first + i].node = int16_t(l);
-    shift_code_lookup(n, range_n.first - range_l.first);
-    shift_code_lookup(l, range_l.first - range_n.first);
     return l;
 }
 

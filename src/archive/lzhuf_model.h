@@ -61,7 +61,9 @@ struct LookupRange {
     uint16_t count; // 0: the node is not read by the table
 };
 constexpr LookupRange UNREAD_RANGE = {LOOKUP_SCRATCH, 0};
-extern LookupRange g_lookup_range[NODE_COUNT];
+// Entry PATH_SPARE is scratch: a subtree's move shifts it along with the
+// nodes whose place the spare takes below a leaf.
+extern LookupRange g_lookup_range[NODE_COUNT + 2];
 // For every depth 0 (the root) to LOOKUP_BITS and every pattern, the node
 // the pattern's walk passes at that depth. An update climbs from a node the
 // table reads through these instead of a chain of parent loads, which lets
