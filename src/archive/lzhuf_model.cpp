@@ -351,9 +351,11 @@ namespace {
 
 // Climbs from node n, which has just been raised, to the root, raising each
 // node on the way in turn. The root is never exchanged: its sentinel
-// neighbour is above every frequency.
+// neighbour is above every frequency. Nor is n ever the root: the table
+// reads every node down to its last level, so a node it does not read has a
+// parent below the root.
 void climb_from(unsigned n) {
-    while (n != ROOT) {
+    for (;;) {
         const LookupRange range = g_lookup_range[n];
         if (range.count == 0) {
             n = raise_node(uint16_t(g_parent[n]));
