@@ -268,11 +268,9 @@ int exchange_raised(unsigned n, uint16_t k) {
     const LookupRange range_l = g_lookup_range[l];
     if ((range_n.count | range_l.count) > 1) return swap_subtrees_in_table(int(n), int(l));
     // A node outside the table refreshes the scratch entry.
-    const int16_t a = g_child[n];
-    const int16_t b = g_child[l];
+    g_code_lookup[range_n.first].next = g_child[l];
+    g_code_lookup[range_l.first].next = g_child[n];
     swap_subtrees(n, l);
-    g_code_lookup[range_n.first].next = b;
-    g_code_lookup[range_l.first].next = a;
     return int(l);
 }
 
