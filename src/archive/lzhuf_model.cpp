@@ -10,8 +10,9 @@
 uint16_t g_freq[NODE_COUNT + 8];
 int16_t g_child[NODE_COUNT];
 int16_t g_parent[PARENT_SCRATCH + 1];
-CodeLookup g_code_lookup[1 << LOOKUP_BITS];
-LookupRange g_lookup_range[NODE_COUNT];
+CodeLookup g_code_lookup[LOOKUP_SCRATCH + 1];
+LookupRange g_lookup_range[NODE_COUNT + 2];
+static_assert(PATH_SPARE < NODE_COUNT + 2, "the spare node has a range entry");
 int16_t g_lookup_path[LOOKUP_BITS + 1][1 << LOOKUP_BITS];
 bool g_lookup_stale = true;
 
@@ -43,11 +44,29 @@ void fill_code_lookup(int node, int depth, int first) {
 void clear_code_lookup(int node) {
     if (g_lookup_range[node].count == 0) return;
     const bool deepest = g_lookup_range[node].count == 1;
-    g_lookup_range[node].count = 0;
+    g_lookup_range[node] = UNREAD_RANGE;
     const int next = g_child[node];
     if (next >= NODE_COUNT || deepest) return;
     clear_code_lookup(next);
     clear_code_lookup(next + 1);
+}
+
+// Every node's range while the table reads none, copied in one go.
+struct UnreadRanges {
+    LookupRange range[NODE_COUNT + 2];
+};
+
+constexpr UnreadRanges make_unread_ranges() {
+    UnreadRanges t{};
+    for (LookupRange& range : t.range) range = UNREAD_RANGE;
+    return t;
+}
+
+constexpr UnreadRanges UNREAD_RANGES = make_unread_ranges();
+
+// Marks every node as not read by the table.
+void forget_lookup_ranges() {
+    memcpy(g_lookup_range, UNREAD_RANGES.range, sizeof g_lookup_range);
 }
 
 int depth_of_range(const LookupRange& range) {
@@ -58,7 +77,7 @@ int depth_of_range(const LookupRange& range) {
 // never uses it): no node is read by it until it is built again.
 void make_lookup_stale() {
     g_lookup_stale = true;
-    memset(g_lookup_range, 0, sizeof g_lookup_range);
+    forget_lookup_ranges();
 }
 
 // The last node of the run that starts at `from` (whose frequency is below
@@ -73,11 +92,11 @@ inline int last_below(int from, uint16_t k) {
     // without a test of its own, which would be hard to predict.
     const __m128i key = _mm_set1_epi16(short(k));
     const __m128i zero = _mm_setzero_si128();
-    for (int at = from + 1;; at += 8) {
+    for (unsigned at = unsigned(from) + 1;; at += 8) {
         const __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&g_freq[at]));
         const unsigned hits =
             unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(key, f), zero)));
-        if (hits) return at + int(__builtin_ctz(hits) / 2) - 1;
+        if (hits) return int(at + __builtin_ctz(hits) / 2 - 1);
     }
 #else
     if (g_freq[from + 1] >= k) return from; // the usual case: a run of one
@@ -104,7 +123,7 @@ inline int last_below(int from, uint16_t k) {
 } // namespace
 
 void build_code_lookup() {
-    memset(g_lookup_range, 0, sizeof g_lookup_range);
+    forget_lookup_ranges();
     fill_code_lookup(ROOT, 0, 0);
     g_lookup_stale = false;
 }
@@ -181,9 +200,9 @@ namespace {
 // Nodes n and l trade their subtrees: each takes the other's children. The
 // second child's parent is stored without a branch (into the scratch entry
 // when the child is a leaf), since which kind it is cannot be predicted.
-inline void swap_subtrees(int n, int l) {
-    const int a = g_child[n];
-    const int b = g_child[l];
+inline void swap_subtrees(unsigned n, unsigned l) {
+    const unsigned a = uint16_t(g_child[n]);
+    const unsigned b = uint16_t(g_child[l]);
     g_child[n] = int16_t(b);
     g_child[l] = int16_t(a);
     g_parent[a] = int16_t(l);
@@ -192,22 +211,12 @@ inline void swap_subtrees(int n, int l) {
     g_parent[b < NODE_COUNT ? b + 1 : PARENT_SCRATCH] = int16_t(n);
 }
 
-// Moves the table's record of the nodes below `node` (which lies within the
-// table) by `shift` patterns.
-void shift_code_lookup(int node, int shift) {
-    const int next = g_child[node];
-    if (next >= NODE_COUNT || g_lookup_range[node].count == 1) return;
-    for (int child = next; child <= next + 1; ++child) {
-        g_lookup_range[child].first = uint16_t(g_lookup_range[child].first + shift);
-        shift_code_lookup(child, shift);
-    }
-}
-
 // The exchange of two subtrees of which one at least reaches into the table
-// above its last level. Kept apart from the common exchanges, which need
-// none of this.
-__attribute__((noinline)) void swap_subtrees_in_table(int n, LookupRange range_n, int l,
-                                                      LookupRange range_l) {
+// above its last level; returns l. Kept apart from the common exchanges,
+// which need none of this.
+__attribute__((noinline)) int swap_subtrees_in_table(int n, int l) {
+    const LookupRange range_n = g_lookup_range[n];
+    const LookupRange range_l = g_lookup_range[l];
     if (range_n.count != range_l.count) {
         // At different depths: the entries that pass through either are
         // forgotten and filled again.
@@ -216,7 +225,7 @@ __attribute__((noinline)) void swap_subtrees_in_table(int n, LookupRange range_n
         swap_subtrees(n, l);
         if (range_n.count) fill_code_lookup(n, depth_of_range(range_n), range_n.first);
         if (range_l.count) fill_code_lookup(l, depth_of_range(range_l), range_l.first);
-        return;
+        return l;
     }
     // At the same depth the two subtrees' walks read alike from either
     // place: their patterns trade entries and path levels below that depth,
@@ -225,53 +234,61 @@ __attribute__((noinline)) void swap_subtrees_in_table(int n, LookupRange range_n
     const int count = range_n.count;
     std::swap_ranges(&g_code_lookup[range_n.first], &g_code_lookup[range_n.first + count],
                      &g_code_lookup[range_l.first]);
-    for (int d = depth_of_range(range_n) + 1; d <= LOOKUP_BITS; ++d)
-        std::swap_ranges(&g_lookup_path[d][range_n.first], &g_lookup_path[d][range_n.first + count],
-                         &g_lookup_path[d][range_l.first]);
+    const int shift = range_n.first - range_l.first;
+    for (int d = depth_of_range(range_n) + 1; d <= LOOKUP_BITS; ++d) {
+        int16_t* const row = g_lookup_path[d];
+        std::swap_ranges(&row[range_n.first], &row[range_n.first + count], &row[range_l.first]);
+        // The first pattern of each run at this depth names a node that moved
+        // with its patterns (or, below a leaf, the spare node).
+        for (int i = 0; i < count; i += 1 << (LOOKUP_BITS - d)) {
+            g_lookup_range[row[range_n.first + i]].first += uint16_t(shift);
+            g_lookup_range[row[range_l.first + i]].first -= uint16_t(shift);
+        }
+    }
     // A walk that ends at n or l itself ends there still.
     if (g_child[n] >= NODE_COUNT)
         for (int i = 0; i < count; ++i) g_code_lookup[range_n.first + i].node = int16_t(n);
     if (g_child[l] >= NODE_COUNT)
         for (int i = 0; i < count; ++i) g_code_lookup[range_l.first + i].node = int16_t(l);
-    shift_code_lookup(n, range_n.first - range_l.first);
-    shift_code_lookup(l, range_l.first - range_n.first);
+    return l;
 }
 
 // Raises node n, whose frequency has just become k, above every node that
 // had its old frequency, by exchanging it with the highest of them. Returns
 // the node that now holds n's subtree.
-int exchange_raised(int n, uint16_t k) {
-    const int l = last_below(n + 1, k);
-    g_freq[n] = g_freq[l];
+int exchange_raised(unsigned n, uint16_t k) {
+    const unsigned l = unsigned(last_below(int(n) + 1, k));
+    // Every node from n + 1 to l had n's old frequency.
+    g_freq[n] = uint16_t(k - 1);
     g_freq[l] = k;
     // Nodes at the table's last level (or below it) stand for at most one
     // entry each, and nothing under them is in the table; no node is in a
     // stale table.
     const LookupRange range_n = g_lookup_range[n];
     const LookupRange range_l = g_lookup_range[l];
-    if ((range_n.count | range_l.count) > 1) {
-        swap_subtrees_in_table(n, range_n, l, range_l);
-        return l;
-    }
+    if ((range_n.count | range_l.count) > 1) return swap_subtrees_in_table(int(n), int(l));
+    // A node outside the table refreshes the scratch entry.
+    g_code_lookup[range_n.first].next = g_child[l];
+    g_code_lookup[range_l.first].next = g_child[n];
     swap_subtrees(n, l);
-    if (range_n.count) g_code_lookup[range_n.first].next = g_child[n];
-    if (range_l.count) g_code_lookup[range_l.first].next = g_child[l];
-    return l;
+    return int(l);
 }
 
 // Adds one to node n's frequency; returns the node that then holds n's subtree.
-inline int raise_node(int n) {
-    const uint16_t k = ++g_freq[n];
-    return k > g_freq[n + 1] ? exchange_raised(n, k) : n;
+inline unsigned raise_node(unsigned n) {
+    uint16_t* const f = &g_freq[n];
+    const uint16_t k = ++f[0];
+    return k > f[1] ? unsigned(exchange_raised(n, k)) : n;
 }
 
 // Raises the node that the patterns from `first` pass at depth d; returns
 // false and sets n when it had to be exchanged.
-inline bool raise_ancestor(int first, int d, int& n) {
-    const int a = g_lookup_path[d][first];
-    const uint16_t k = ++g_freq[a];
-    if (__builtin_expect(k <= g_freq[a + 1], 1)) return true;
-    n = exchange_raised(a, k);
+inline bool raise_ancestor(unsigned first, int d, unsigned& n) {
+    const unsigned a = uint16_t(g_lookup_path[d][first]);
+    uint16_t* const f = &g_freq[a];
+    const uint16_t k = ++f[0];
+    if (__builtin_expect(k <= f[1], 1)) return true;
+    n = unsigned(exchange_raised(a, k));
     return false;
 }
 
@@ -313,17 +330,18 @@ void update_leaf_untabled(int leaf) {
     }
     // From the leaf to the root (whose parent entry is 0), each node raised
     // in turn; no table entry or range to keep.
-    int n = leaf;
+    unsigned n = unsigned(leaf);
     do {
-        const uint16_t k = ++g_freq[n];
-        if (k > g_freq[n + 1]) {
-            const int l = g_freq[n + 2] >= k ? n + 1 : last_of_run(n, k);
-            g_freq[n] = g_freq[l];
+        uint16_t* const f = &g_freq[n];
+        const uint16_t k = ++f[0];
+        if (k > f[1]) {
+            const unsigned l = f[2] >= k ? n + 1 : unsigned(last_of_run(int(n), k));
+            f[0] = uint16_t(k - 1);
             g_freq[l] = k;
             swap_subtrees(n, l);
             n = l;
         }
-        n = g_parent[n];
+        n = uint16_t(g_parent[n]);
     } while (n != 0);
 }
 
@@ -331,18 +349,20 @@ namespace {
 
 // Climbs from node n, which has just been raised, to the root, raising each
 // node on the way in turn. The root is never exchanged: its sentinel
-// neighbour is above every frequency.
-void climb_from(int n) {
-    while (n != ROOT) {
+// neighbour is above every frequency. Nor is n ever the root: the table
+// reads every node down to its last level, so a node it does not read has a
+// parent below the root.
+void climb_from(unsigned n) {
+    for (;;) {
         const LookupRange range = g_lookup_range[n];
         if (range.count == 0) {
-            n = raise_node(g_parent[n]);
+            n = raise_node(uint16_t(g_parent[n]));
             continue;
         }
         // A node the table reads: its ancestors are on its patterns' path.
         // One step per depth, so that each has a branch of its own.
         static_assert(LOOKUP_BITS == 7, "one case per depth of the table");
-        const int first = range.first;
+        const unsigned first = range.first;
         switch (depth_of_range(range)) {
         case 7:
             if (!raise_ancestor(first, 6, n)) continue;
@@ -381,22 +401,23 @@ void update_leaf(int leaf) {
     }
     // Below the table the leaf and its ancestors are raised one by one up
     // to the node at the table's last level.
-    int n = leaf;
+    unsigned n = unsigned(leaf);
     LookupRange range = g_lookup_range[n];
     while (range.count == 0) {
-        const uint16_t k = ++g_freq[n];
-        if (k > g_freq[n + 1]) {
-            climb_from(exchange_raised(n, k));
+        uint16_t* const f = &g_freq[n];
+        const uint16_t k = ++f[0];
+        if (k > f[1]) {
+            climb_from(unsigned(exchange_raised(n, k)));
             return;
         }
-        n = g_parent[n];
+        n = uint16_t(g_parent[n]);
         range = g_lookup_range[n];
     }
     // n, not raised yet, is that node or a leaf within the table: the same
     // steps from the table's last level up raise it and its ancestors, the
     // levels below a leaf raising the spare node instead. An exchange on the
     // way moves the climb elsewhere.
-    const int first = range.first;
+    const unsigned first = range.first;
 #pragma GCC unroll 8
     for (int d = LOOKUP_BITS; d >= 1; --d) {
         if (!raise_ancestor(first, d, n)) {

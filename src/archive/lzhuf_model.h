@@ -48,16 +48,22 @@ struct CodeLookup {
     int16_t node;
     uint8_t bits;
 };
-extern CodeLookup g_code_lookup[1 << LOOKUP_BITS];
+// After the entries, a scratch entry that an exchange refreshes for a node
+// the table does not read.
+constexpr int LOOKUP_SCRATCH = 1 << LOOKUP_BITS;
+extern CodeLookup g_code_lookup[LOOKUP_SCRATCH + 1];
 // The patterns whose walk reads a node's child entry: a node near the root
 // at depth d is read by the 2^(LOOKUP_BITS - d) patterns that share its
 // d-bit prefix. An exchange refreshes just those patterns; a rebuild makes
 // the whole table stale.
 struct LookupRange {
-    uint16_t first;
+    uint16_t first; // LOOKUP_SCRATCH for a node the table does not read
     uint16_t count; // 0: the node is not read by the table
 };
-extern LookupRange g_lookup_range[NODE_COUNT];
+constexpr LookupRange UNREAD_RANGE = {LOOKUP_SCRATCH, 0};
+// Entry PATH_SPARE is scratch: a subtree's move shifts it along with the
+// nodes whose place the spare takes below a leaf.
+extern LookupRange g_lookup_range[NODE_COUNT + 2];
 // For every depth 0 (the root) to LOOKUP_BITS and every pattern, the node
 // the pattern's walk passes at that depth. An update climbs from a node the
 // table reads through these instead of a chain of parent loads, which lets
