@@ -20,8 +20,11 @@
 # on the whole set and on each kind of file alone (the two in turn, so that
 # the load of the machine falls on both alike), and prints MB/s (10^6
 # bytes of uncompressed data per second, wall clock) and the ratio
-# ours/lhasa. lhasa is called by its own name: where another LHA program is
-# installed, `lha` may be that one.
+# ours/lhasa. Beside our parallel test (-j 0) it times two single-process
+# tests running side by side: what the machine's cores give two independent
+# decodes, the most a split of one archive's members can reach. lhasa is
+# called by its own name: where another LHA program is installed, `lha` may
+# be that one.
 #
 # Environment:
 #   BUILD_DIR   build folder (default build/host, configured with the host
@@ -112,6 +115,14 @@ best_of_pair() {
     done
     echo "$best_a $best_b"
 }
+# Runs a command twice at the same time; fails when either run fails.
+twice_at_once() {
+    local pid status=0
+    "$@" & pid=$!
+    "$@" || status=$?
+    wait "$pid" || status=$?
+    return "$status"
+}
 seconds() { awk -v ns="$1" 'BEGIN { printf "%.3f", ns / 1e9 }'; }
 mbps() { awk -v b="$1" -v ns="$2" 'BEGIN { printf "%.1f", b / (ns / 1e9) / 1e6 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2fx", b / a }'; }
@@ -157,7 +168,7 @@ check_archives() { # DIR ARCHIVE(without extension) LZH_DATA
 
 measure_set() { # NAME DIR DESCRIPTION
     local name=$1 dir=$2 what=$3 original pack_ns wpk_data lazy_data greedy_data
-    local ours_ns lhasa_ns parallel_ns kind kind_bytes k_ours k_lhasa k_data
+    local ours_ns lhasa_ns parallel_ns both_ns kind kind_bytes k_ours k_lhasa k_data
     local archive=$WORK/$name
     original=$(bytes_of "$dir")
     echo
@@ -172,6 +183,9 @@ measure_set() { # NAME DIR DESCRIPTION
     local ours=("$WPK" test -j 1 "$archive.wpk") theirs=(lhasa -tq "$archive.lzh")
     read -r ours_ns lhasa_ns < <(best_of_pair "$RUNS" ours theirs)
     parallel_ns=$(best_of "$RUNS" "$WPK" "${PARALLEL_TEST[@]}" "$archive.wpk")
+    # What the machine gives two independent decodes at once: the most any
+    # split of the work over its two cores can reach.
+    both_ns=$(best_of "$RUNS" twice_at_once "${ours[@]}")
 
     echo "pack (best of $PACK_RUNS runs)"
     line "wpk pack" "$original" "$pack_ns"
@@ -187,6 +201,9 @@ measure_set() { # NAME DIR DESCRIPTION
     line "lhasa: lhasa -tq (also checks CRC-16)" "$original" "$lhasa_ns"
     echo "  ratio ours/lhasa (throughput): $(ratio "$ours_ns" "$lhasa_ns")"
     line "$PARALLEL_LABEL" "$original" "$parallel_ns" "   $(ratio "$parallel_ns" "$lhasa_ns") lhasa"
+    line "two wpk test -j 1 side by side" "$((2 * original))" "$both_ns" \
+        "   $(ratio "$both_ns" "$((2 * ours_ns))") the throughput of one"
+    echo "  speed-up of -j 0 over -j 1: $(ratio "$parallel_ns" "$ours_ns")"
 
     echo "per kind (each kind packed alone; best of $RUNS runs)"
     printf '  %-6s %10s %7s %9s %9s %8s %8s %7s\n' kind bytes packed "ours s" "lhasa s" "ours" "lhasa" ratio
