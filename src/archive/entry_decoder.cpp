@@ -175,16 +175,17 @@ namespace {
 static_assert(MAX_CODE_BITS <= 57, "a code fits in one refill");
 
 // A symbol walked down the tree a bit at a time, without the lookup table,
-// from at least 57 bits.
+// from at least 57 bits. The nodes are indexed at full width, so that each
+// step's load follows the add without a sign extension between them.
 inline int walk_symbol(BitInput& in) {
-    int n = g_child[ROOT];
-    int leaf = ROOT;
+    size_t n = uint16_t(g_child[ROOT]);
+    size_t leaf = ROOT;
     while (n < NODE_COUNT) {
-        leaf = n + int(take_bits(in, 1));
-        n = g_child[leaf];
+        leaf = n + take_bits(in, 1);
+        n = uint16_t(g_child[leaf]);
     }
-    update_leaf_untabled(leaf);
-    return n - NODE_COUNT;
+    update_leaf_untabled(int(leaf));
+    return int(n) - NODE_COUNT;
 }
 
 // The body of decode_char, inlined into the decode loop so that the bit
