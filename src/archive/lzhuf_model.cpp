@@ -292,23 +292,29 @@ inline bool raise_ancestor(unsigned first, int d, unsigned& n) {
     return false;
 }
 
-// For every small frequency f, a guess at the last node of frequency f: the
-// place just below the node that the last long exchange at f raised. Early
-// in a member, while the frequencies are small and many nodes share each,
-// the next node raised from f usually meets the same run end, which the
-// guess then gives without a scan. A guess is only used once checked, so a
-// stale one (after other increments, a rebuild, a new member) costs a scan.
-constexpr int RUN_END_GUESSES = 64;
-int16_t g_run_end_guess[RUN_END_GUESSES];
+// For every frequency f (folded onto RUN_END_GUESSES places), a guess at the
+// last node of frequency f: the place just below the node that the last
+// exchange at f raised. Early in a member, while the frequencies are small
+// and many nodes share each, the next node raised from f usually meets the
+// same run end, which the guess then gives without a scan. A guess is only
+// used once checked, so a stale one (after other increments, a rebuild, a
+// new member, or from another frequency on the same place) costs a scan.
+constexpr unsigned RUN_END_GUESSES = 1024;
+uint16_t g_run_end_guess[RUN_END_GUESSES];
 
 // The last node of frequency k - 1, which runs from n + 1 (n has just been
-// raised to k) for at least two nodes.
-inline int last_of_run(int n, uint16_t k) {
-    const unsigned f = k - 1u;
-    if (f >= RUN_END_GUESSES) return last_below(n + 1, k);
-    int l = g_run_end_guess[f];
-    if (l <= n || g_freq[l] != f || g_freq[l + 1] <= f) l = last_below(n + 1, k);
-    g_run_end_guess[f] = int16_t(l - 1);
+// raised to k). A run of one is taken as the guess, which it passes, so that
+// whether the run is longer is not a branch of its own: the only test is the
+// guess's check, which fails seldom.
+inline size_t last_of_run(size_t n, uint16_t k) {
+    const uint16_t* const f = &g_freq[n];
+    const unsigned slot = (k - 1u) % RUN_END_GUESSES;
+    // All ones for a run of one: a mask, which a compiler cannot turn back into a branch.
+    const size_t one = -size_t(f[2] >= k);
+    size_t l = (size_t(g_run_end_guess[slot]) & ~one) | ((n + 1) & one);
+    if (l <= n || g_freq[l] != uint16_t(k - 1) || g_freq[l + 1] == uint16_t(k - 1))
+        l = size_t(last_below(int(n) + 1, k));
+    g_run_end_guess[slot] = uint16_t(l - 1);
     return l;
 }
 
@@ -330,15 +336,15 @@ void update_leaf_untabled(int leaf) {
     }
     // From the leaf to the root (whose parent entry is 0), each node raised
     // in turn; no table entry or range to keep.
-    unsigned n = unsigned(leaf);
+    size_t n = size_t(leaf);
     do {
         uint16_t* const f = &g_freq[n];
         const uint16_t k = ++f[0];
         if (k > f[1]) {
-            const unsigned l = f[2] >= k ? n + 1 : unsigned(last_of_run(int(n), k));
+            const size_t l = last_of_run(n, k);
             f[0] = uint16_t(k - 1);
             g_freq[l] = k;
-            swap_subtrees(n, l);
+            swap_subtrees(unsigned(n), unsigned(l));
             n = l;
         }
         n = uint16_t(g_parent[n]);
