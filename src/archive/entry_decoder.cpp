@@ -205,14 +205,14 @@ inline int next_symbol(BitInput& in, uint32_t& walks) {
     const CodeLookup& start = g_code_lookup[in.bits >> (64 - LOOKUP_BITS)];
     in.bits <<= start.bits;
     in.bit_count -= start.bits;
-    int n = start.next;
-    int leaf = start.node;
+    size_t n = uint16_t(start.next);
+    size_t leaf = uint16_t(start.node);
     while (n < NODE_COUNT) {
-        leaf = n + int(take_bits(in, 1));
-        n = g_child[leaf];
+        leaf = n + take_bits(in, 1);
+        n = uint16_t(g_child[leaf]);
     }
-    update_leaf(leaf);
-    return n - NODE_COUNT;
+    update_leaf(int(leaf));
+    return int(n) - NODE_COUNT;
 }
 
 // The match position whose code starts the held bits (at least 14 of them),
