@@ -174,17 +174,28 @@ namespace {
 // walk never refills on its way down.
 static_assert(MAX_CODE_BITS <= 57, "a code fits in one refill");
 
-// A symbol walked down the tree a bit at a time, without the lookup table,
-// from at least 57 bits. The nodes are indexed at full width, so that each
-// step's load follows the add without a sign extension between them.
+// A symbol walked down the tree without the lookup table, from at least 57
+// bits. Each step takes two levels with one load: the grandchild entry
+// chosen by the first bit and indexed by the second is read at the same
+// time as the child entry, which only says whether the first bit ended at a
+// leaf. The nodes are indexed at full width, so that each step's load
+// follows the add without a sign extension between them.
 inline int walk_symbol(BitInput& in) {
     size_t n = uint16_t(g_child[ROOT]);
-    size_t leaf = ROOT;
-    while (n < NODE_COUNT) {
+    size_t leaf;
+    for (;;) {
         leaf = n + take_bits(in, 1);
-        n = uint16_t(g_child[leaf]);
+        const size_t child = uint16_t(g_child[leaf]);
+        if (child >= NODE_COUNT) {
+            n = child;
+            break;
+        }
+        const size_t bit = take_bits(in, 1);
+        n = g_grandchild[leaf][bit];
+        leaf = child + bit;
+        if (n >= NODE_COUNT) break;
     }
-    update_leaf_untabled(int(leaf));
+    update_leaf_walked(int(leaf));
     return int(n) - NODE_COUNT;
 }
 

@@ -10,6 +10,7 @@
 uint16_t g_freq[NODE_COUNT + 8];
 int16_t g_child[NODE_COUNT];
 int16_t g_parent[PARENT_SCRATCH + 1];
+uint16_t g_grandchild[NODE_COUNT][2];
 CodeLookup g_code_lookup[LOOKUP_SCRATCH + 1];
 LookupRange g_lookup_range[NODE_COUNT + 2];
 static_assert(PATH_SPARE < NODE_COUNT + 2, "the spare node has a range entry");
@@ -137,6 +138,7 @@ struct InitialTree {
     uint16_t freq[NODE_COUNT + 8];
     int16_t child[NODE_COUNT];
     int16_t parent[PARENT_SCRATCH + 1];
+    uint16_t grandchild[NODE_COUNT][2];
 };
 
 constexpr InitialTree make_initial_tree() {
@@ -153,6 +155,10 @@ constexpr InitialTree make_initial_tree() {
     }
     for (int i = NODE_COUNT; i < NODE_COUNT + 8; ++i) t.freq[i] = 0xFFFF;
     t.parent[ROOT] = 0;
+    for (int j = SYMBOL_COUNT; j <= ROOT; ++j) {
+        t.grandchild[j][0] = uint16_t(t.child[t.child[j]]);
+        t.grandchild[j][1] = uint16_t(t.child[t.child[j] + 1]);
+    }
     return t;
 }
 
@@ -164,6 +170,7 @@ void start_huff() {
     memcpy(g_freq, INITIAL_TREE.freq, sizeof g_freq);
     memcpy(g_child, INITIAL_TREE.child, sizeof g_child);
     memcpy(g_parent, INITIAL_TREE.parent, sizeof g_parent);
+    memcpy(g_grandchild, INITIAL_TREE.grandchild, sizeof g_grandchild);
     make_lookup_stale();
 }
 
@@ -328,14 +335,45 @@ void update_model(int symbol) {
         update_leaf(leaf);
 }
 
-void update_leaf_untabled(int leaf) {
+namespace {
+
+// Fills g_grandchild from the present tree.
+void build_grandchildren() {
+    for (int n = 0; n < NODE_COUNT; ++n) {
+        const int c = g_child[n];
+        if (c < NODE_COUNT) {
+            g_grandchild[n][0] = uint16_t(g_child[c]);
+            g_grandchild[n][1] = uint16_t(g_child[c + 1]);
+        }
+    }
+}
+
+// swap_subtrees, keeping g_grandchild: n's and l's own entries move with
+// their subtrees, and each parent's entry for n or l takes the new child
+// entry. Neither parent is n or l, whose frequencies are below theirs.
+inline void swap_subtrees_walked(size_t n, size_t l) {
+    swap_subtrees(unsigned(n), unsigned(l));
+    uint32_t at_n, at_l;
+    memcpy(&at_n, g_grandchild[n], sizeof at_n);
+    memcpy(&at_l, g_grandchild[l], sizeof at_l);
+    memcpy(g_grandchild[n], &at_l, sizeof at_l);
+    memcpy(g_grandchild[l], &at_n, sizeof at_n);
+    const size_t parent_n = uint16_t(g_parent[n]);
+    const size_t parent_l = uint16_t(g_parent[l]);
+    g_grandchild[parent_n][n - uint16_t(g_child[parent_n])] = uint16_t(g_child[n]);
+    g_grandchild[parent_l][l - uint16_t(g_child[parent_l])] = uint16_t(g_child[l]);
+}
+
+// From the leaf to the root (whose parent entry is 0), each node raised in
+// turn; no table entry or range to keep. WALKED keeps g_grandchild.
+template <bool WALKED>
+inline void climb_untabled(int leaf) {
     if (g_freq[ROOT] == MAX_FREQ) {
         const int symbol = g_child[leaf] - NODE_COUNT;
         reconst();
+        if (WALKED) build_grandchildren();
         leaf = g_parent[symbol + NODE_COUNT];
     }
-    // From the leaf to the root (whose parent entry is 0), each node raised
-    // in turn; no table entry or range to keep.
     size_t n = size_t(leaf);
     do {
         uint16_t* const f = &g_freq[n];
@@ -344,11 +382,24 @@ void update_leaf_untabled(int leaf) {
             const size_t l = last_of_run(n, k);
             f[0] = uint16_t(k - 1);
             g_freq[l] = k;
-            swap_subtrees(unsigned(n), unsigned(l));
+            if (WALKED)
+                swap_subtrees_walked(n, l);
+            else
+                swap_subtrees(unsigned(n), unsigned(l));
             n = l;
         }
         n = uint16_t(g_parent[n]);
     } while (n != 0);
+}
+
+} // namespace
+
+void update_leaf_untabled(int leaf) {
+    climb_untabled<false>(leaf);
+}
+
+void update_leaf_walked(int leaf) {
+    climb_untabled<true>(leaf);
 }
 
 namespace {
