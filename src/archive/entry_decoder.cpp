@@ -174,17 +174,29 @@ namespace {
 // walk never refills on its way down.
 static_assert(MAX_CODE_BITS <= 57, "a code fits in one refill");
 
-// A symbol walked down the tree a bit at a time, without the lookup table,
-// from at least 57 bits.
+// A symbol walked down the tree without the lookup table, from at least 57
+// bits. Each step takes two levels with one load: the grandchild entry
+// chosen by the first bit and indexed by the second is read at the same
+// time as the child entry, which only says whether the first bit ended at a
+// leaf. The nodes are indexed at full width, so that each step's load
+// follows the add without a sign extension between them.
 inline int walk_symbol(BitInput& in) {
-    int n = g_child[ROOT];
-    int leaf = ROOT;
-    while (n < NODE_COUNT) {
-        leaf = n + int(take_bits(in, 1));
-        n = g_child[leaf];
+    size_t n = uint16_t(g_child[ROOT]);
+    size_t leaf;
+    for (;;) {
+        leaf = n + take_bits(in, 1);
+        const size_t child = uint16_t(g_child[leaf]);
+        if (child >= NODE_COUNT) {
+            n = child;
+            break;
+        }
+        const size_t bit = take_bits(in, 1);
+        n = g_grandchild[leaf][bit];
+        leaf = child + bit;
+        if (n >= NODE_COUNT) break;
     }
-    update_leaf_untabled(leaf);
-    return n - NODE_COUNT;
+    update_leaf_walked(int(leaf));
+    return int(n) - NODE_COUNT;
 }
 
 // The body of decode_char, inlined into the decode loop so that the bit
@@ -204,14 +216,14 @@ inline int next_symbol(BitInput& in, uint32_t& walks) {
     const CodeLookup& start = g_code_lookup[in.bits >> (64 - LOOKUP_BITS)];
     in.bits <<= start.bits;
     in.bit_count -= start.bits;
-    int n = start.next;
-    int leaf = start.node;
+    size_t n = uint16_t(start.next);
+    size_t leaf = uint16_t(start.node);
     while (n < NODE_COUNT) {
-        leaf = n + int(take_bits(in, 1));
-        n = g_child[leaf];
+        leaf = n + take_bits(in, 1);
+        n = uint16_t(g_child[leaf]);
     }
-    update_leaf(leaf);
-    return n - NODE_COUNT;
+    update_leaf(int(leaf));
+    return int(n) - NODE_COUNT;
 }
 
 // The match position whose code starts the held bits (at least 14 of them),

@@ -10,6 +10,7 @@
 uint16_t g_freq[NODE_COUNT + 8];
 int16_t g_child[NODE_COUNT];
 int16_t g_parent[PARENT_SCRATCH + 1];
+uint16_t g_grandchild[NODE_COUNT][2];
 CodeLookup g_code_lookup[LOOKUP_SCRATCH + 1];
 LookupRange g_lookup_range[NODE_COUNT + 2];
 static_assert(PATH_SPARE < NODE_COUNT + 2, "the spare node has a range entry");
@@ -137,6 +138,7 @@ struct InitialTree {
     uint16_t freq[NODE_COUNT + 8];
     int16_t child[NODE_COUNT];
     int16_t parent[PARENT_SCRATCH + 1];
+    uint16_t grandchild[NODE_COUNT][2];
 };
 
 constexpr InitialTree make_initial_tree() {
@@ -153,6 +155,10 @@ constexpr InitialTree make_initial_tree() {
     }
     for (int i = NODE_COUNT; i < NODE_COUNT + 8; ++i) t.freq[i] = 0xFFFF;
     t.parent[ROOT] = 0;
+    for (int j = SYMBOL_COUNT; j <= ROOT; ++j) {
+        t.grandchild[j][0] = uint16_t(t.child[t.child[j]]);
+        t.grandchild[j][1] = uint16_t(t.child[t.child[j] + 1]);
+    }
     return t;
 }
 
@@ -164,6 +170,7 @@ void start_huff() {
     memcpy(g_freq, INITIAL_TREE.freq, sizeof g_freq);
     memcpy(g_child, INITIAL_TREE.child, sizeof g_child);
     memcpy(g_parent, INITIAL_TREE.parent, sizeof g_parent);
+    memcpy(g_grandchild, INITIAL_TREE.grandchild, sizeof g_grandchild);
     make_lookup_stale();
 }
 
@@ -292,23 +299,29 @@ inline bool raise_ancestor(unsigned first, int d, unsigned& n) {
     return false;
 }
 
-// For every small frequency f, a guess at the last node of frequency f: the
-// place just below the node that the last long exchange at f raised. Early
-// in a member, while the frequencies are small and many nodes share each,
-// the next node raised from f usually meets the same run end, which the
-// guess then gives without a scan. A guess is only used once checked, so a
-// stale one (after other increments, a rebuild, a new member) costs a scan.
-constexpr int RUN_END_GUESSES = 64;
-int16_t g_run_end_guess[RUN_END_GUESSES];
+// For every frequency f (folded onto RUN_END_GUESSES places), a guess at the
+// last node of frequency f: the place just below the node that the last
+// exchange at f raised. Early in a member, while the frequencies are small
+// and many nodes share each, the next node raised from f usually meets the
+// same run end, which the guess then gives without a scan. A guess is only
+// used once checked, so a stale one (after other increments, a rebuild, a
+// new member, or from another frequency on the same place) costs a scan.
+constexpr unsigned RUN_END_GUESSES = 1024;
+uint16_t g_run_end_guess[RUN_END_GUESSES];
 
 // The last node of frequency k - 1, which runs from n + 1 (n has just been
-// raised to k) for at least two nodes.
-inline int last_of_run(int n, uint16_t k) {
-    const unsigned f = k - 1u;
-    if (f >= RUN_END_GUESSES) return last_below(n + 1, k);
-    int l = g_run_end_guess[f];
-    if (l <= n || g_freq[l] != f || g_freq[l + 1] <= f) l = last_below(n + 1, k);
-    g_run_end_guess[f] = int16_t(l - 1);
+// raised to k). A run of one is taken as the guess, which it passes, so that
+// whether the run is longer is not a branch of its own: the only test is the
+// guess's check, which fails seldom.
+inline size_t last_of_run(size_t n, uint16_t k) {
+    const uint16_t* const f = &g_freq[n];
+    const unsigned slot = (k - 1u) % RUN_END_GUESSES;
+    // All ones for a run of one: a mask, which a compiler cannot turn back into a branch.
+    const size_t one = -size_t(f[2] >= k);
+    size_t l = (size_t(g_run_end_guess[slot]) & ~one) | ((n + 1) & one);
+    if (l <= n || g_freq[l] != uint16_t(k - 1) || g_freq[l + 1] == uint16_t(k - 1))
+        l = size_t(last_below(int(n) + 1, k));
+    g_run_end_guess[slot] = uint16_t(l - 1);
     return l;
 }
 
@@ -322,27 +335,71 @@ void update_model(int symbol) {
         update_leaf(leaf);
 }
 
-void update_leaf_untabled(int leaf) {
+namespace {
+
+// Fills g_grandchild from the present tree.
+void build_grandchildren() {
+    for (int n = 0; n < NODE_COUNT; ++n) {
+        const int c = g_child[n];
+        if (c < NODE_COUNT) {
+            g_grandchild[n][0] = uint16_t(g_child[c]);
+            g_grandchild[n][1] = uint16_t(g_child[c + 1]);
+        }
+    }
+}
+
+// swap_subtrees, keeping g_grandchild: n's and l's own entries move with
+// their subtrees, and each parent's entry for n or l takes the new child
+// entry. Neither parent is n or l, whose frequencies are below theirs.
+inline void swap_subtrees_walked(size_t n, size_t l) {
+    swap_subtrees(unsigned(n), unsigned(l));
+    uint32_t at_n, at_l;
+    memcpy(&at_n, g_grandchild[n], sizeof at_n);
+    memcpy(&at_l, g_grandchild[l], sizeof at_l);
+    memcpy(g_grandchild[n], &at_l, sizeof at_l);
+    memcpy(g_grandchild[l], &at_n, sizeof at_n);
+    const size_t parent_n = uint16_t(g_parent[n]);
+    const size_t parent_l = uint16_t(g_parent[l]);
+    g_grandchild[parent_n][n - uint16_t(g_child[parent_n])] = uint16_t(g_child[n]);
+    g_grandchild[parent_l][l - uint16_t(g_child[parent_l])] = uint16_t(g_child[l]);
+}
+
+// From the leaf to the root (whose parent entry is 0), each node raised in
+// turn; no table entry or range to keep. WALKED keeps g_grandchild.
+template <bool WALKED>
+inline void climb_untabled(int leaf) {
     if (g_freq[ROOT] == MAX_FREQ) {
         const int symbol = g_child[leaf] - NODE_COUNT;
         reconst();
+        if (WALKED) build_grandchildren();
         leaf = g_parent[symbol + NODE_COUNT];
     }
-    // From the leaf to the root (whose parent entry is 0), each node raised
-    // in turn; no table entry or range to keep.
-    unsigned n = unsigned(leaf);
+    size_t n = size_t(leaf);
     do {
         uint16_t* const f = &g_freq[n];
         const uint16_t k = ++f[0];
         if (k > f[1]) {
-            const unsigned l = f[2] >= k ? n + 1 : unsigned(last_of_run(int(n), k));
+            const size_t l = last_of_run(n, k);
             f[0] = uint16_t(k - 1);
             g_freq[l] = k;
-            swap_subtrees(n, l);
+            if (WALKED)
+                swap_subtrees_walked(n, l);
+            else
+                swap_subtrees(unsigned(n), unsigned(l));
             n = l;
         }
         n = uint16_t(g_parent[n]);
     } while (n != 0);
+}
+
+} // namespace
+
+void update_leaf_untabled(int leaf) {
+    climb_untabled<false>(leaf);
+}
+
+void update_leaf_walked(int leaf) {
+    climb_untabled<true>(leaf);
 }
 
 namespace {

@@ -36,6 +36,11 @@ extern int16_t g_child[NODE_COUNT];
 // the target of stores that an exchange makes only for internal nodes.
 constexpr int PARENT_SCRATCH = NODE_COUNT + SYMBOL_COUNT;
 extern int16_t g_parent[PARENT_SCRATCH + 1];
+// For an internal node: the child entries of its two children, so that a
+// walk takes two levels with one load (the entry for the bit after the one
+// that chose the child). Kept by update_leaf_walked only, from start_huff
+// on; for a leaf it holds nothing of use.
+extern uint16_t g_grandchild[NODE_COUNT][2];
 
 // The decoder's lookup of the first LOOKUP_BITS bits of a code: for every
 // bit pattern, the walk from the root as far as those bits go. Each entry
@@ -89,8 +94,11 @@ void update_model(int symbol);
 // the symbol + NODE_COUNT), for a decoder that has just walked to it.
 void update_leaf(int leaf);
 // The same while the lookup table is stale (no node is read by it), without
-// keeping any of it: the decoder's walk, and the encoder.
+// keeping any of it: the encoder, and a rebuild in the decoder.
 void update_leaf_untabled(int leaf);
+// The same as update_leaf_untabled, keeping g_grandchild too: the decoder's
+// two-level walk.
+void update_leaf_walked(int leaf);
 // Halves all leaf frequencies (rounding up) and rebuilds the tree.
 void reconst();
 

@@ -95,6 +95,29 @@ TEST(LzhufModel, RebuildPlacesNewNodeAboveEqualFrequencies) {
     EXPECT_EQ(g_freq[314], 2);
 }
 
+// The walk's grandchild entries, kept through exchanges and a rebuild, must
+// name the children's child entries of the tree they are in.
+TEST(LzhufModel, WalkedUpdateKeepsGrandchildren) {
+    start_huff();
+    uint32_t state = 11;
+    bool rebuilt = false;
+    for (int i = 0; !rebuilt || i % 1000 != 0; ++i) {
+        rebuilt = rebuilt || g_freq[ROOT] == MAX_FREQ;
+        state = state * 214013u + 2531011u;
+        const uint32_t r = state >> 16;
+        update_leaf_walked(g_parent[NODE_COUNT + int(i % 3 ? r % 30 : r % SYMBOL_COUNT)]);
+        if (i % 1000 != 999) continue;
+        for (int n = 0; n < NODE_COUNT; ++n) {
+            const int c = g_child[n];
+            if (c >= NODE_COUNT) continue;
+            ASSERT_EQ(g_grandchild[n][0], uint16_t(g_child[c])) << "node " << n << " step " << i;
+            ASSERT_EQ(g_grandchild[n][1], uint16_t(g_child[c + 1]))
+                << "node " << n << " step " << i;
+        }
+    }
+    expect_consistent_tree();
+}
+
 TEST(PositionTables, PrefixCodeRanges) {
     struct Range {
         int first, last, length, high_first, step;
