@@ -17,8 +17,8 @@
 # of RUNS runs each:
 #   ours:  wpk test -j 1 ARCHIVE   (one process: decodes every member, discards the bytes)
 #   lhasa: lhasa -tq ARCHIVE.lzh   (decodes every member, checks its CRC-16)
-# on the whole set and on each kind of file alone (the two in turn, so that
-# the load of the machine falls on both alike), and prints MB/s (10^6
+# on the whole set and on each kind of file alone (all in turn, so that
+# the load of the machine falls on each alike), and prints MB/s (10^6
 # bytes of uncompressed data per second, wall clock) and the ratio
 # ours/lhasa. Beside our parallel test (-j 0) it times two single-process
 # tests running side by side: what the machine's cores give two independent
@@ -101,19 +101,24 @@ best_of() {
     done
     echo "$best"
 }
-# Best of N timings of two commands, run in turn so that a burst of load on
-# the machine falls on both alike: best_of_pair N ARRAY_A ARRAY_B, each the
-# name of an array holding a command; prints "NS_A NS_B".
-best_of_pair() {
-    local n=$1 best_a="" best_b="" t i
-    local -n command_a=$2 command_b=$3
+# Best of N timings of several commands, run in turn so that a burst of
+# load on the machine falls on all alike: best_in_turn N ARRAY..., each the
+# name of an array holding a command; prints the best nanoseconds of each,
+# in order.
+best_in_turn() {
+    local n=$1 i name t
+    shift
+    local -A best=()
     for ((i = 0; i < n; ++i)); do
-        t=$(elapsed "${command_a[@]}")
-        if [[ -z $best_a || $t -lt $best_a ]]; then best_a=$t; fi
-        t=$(elapsed "${command_b[@]}")
-        if [[ -z $best_b || $t -lt $best_b ]]; then best_b=$t; fi
+        for name in "$@"; do
+            local -n command=$name
+            t=$(elapsed "${command[@]}")
+            if [[ -z ${best[$name]:-} || $t -lt ${best[$name]} ]]; then best[$name]=$t; fi
+            unset -n command
+        done
     done
-    echo "$best_a $best_b"
+    for name in "$@"; do printf '%s ' "${best[$name]}"; done
+    echo
 }
 # Runs a command twice at the same time; fails when either run fails.
 twice_at_once() {
@@ -180,12 +185,12 @@ measure_set() { # NAME DIR DESCRIPTION
     lazy_data=$(wrap "$dir" "$WORK/lazy.lzh" --lazy)
     greedy_data=$(wrap "$dir" "$WORK/greedy.lzh" --greedy)
 
+    # Beside the parallel test, what the machine gives two independent
+    # decodes at once: the most any split of the work over two cores can reach.
     local ours=("$WPK" test -j 1 "$archive.wpk") theirs=(lhasa -tq "$archive.lzh")
-    read -r ours_ns lhasa_ns < <(best_of_pair "$RUNS" ours theirs)
-    parallel_ns=$(best_of "$RUNS" "$WPK" "${PARALLEL_TEST[@]}" "$archive.wpk")
-    # What the machine gives two independent decodes at once: the most any
-    # split of the work over its two cores can reach.
-    both_ns=$(best_of "$RUNS" twice_at_once "${ours[@]}")
+    local parallel=("$WPK" "${PARALLEL_TEST[@]}" "$archive.wpk")
+    local both=(twice_at_once "${ours[@]}")
+    read -r ours_ns lhasa_ns parallel_ns both_ns < <(best_in_turn "$RUNS" ours theirs parallel both)
 
     echo "pack (best of $PACK_RUNS runs)"
     line "wpk pack" "$original" "$pack_ns"
@@ -214,7 +219,7 @@ measure_set() { # NAME DIR DESCRIPTION
         check_archives "$dir/$kind" "$WORK/kind" "$k_data"
         ours=("$WPK" test -j 1 "$WORK/kind.wpk")
         theirs=(lhasa -tq "$WORK/kind.lzh")
-        read -r k_ours k_lhasa < <(best_of_pair "$RUNS" ours theirs)
+        read -r k_ours k_lhasa < <(best_in_turn "$RUNS" ours theirs)
         printf '  %-6s %10d %6.2f%% %9s %9s %8s %8s %7s\n' "$kind" "$kind_bytes" \
             "$(awk -v d="$k_data" -v o="$kind_bytes" 'BEGIN { print 100 * d / o }')" \
             "$(seconds "$k_ours")" "$(seconds "$k_lhasa")" "$(mbps "$kind_bytes" "$k_ours")" \
