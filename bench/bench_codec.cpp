@@ -205,11 +205,14 @@ void bm_model(benchmark::State& state, bool text_only) {
             start_huff();
             uint32_t walks = g_walked_symbols;
             for (const int16_t symbol : member) {
-                // The table is built when the decoder would build it.
-                if (walks)
+                // The update the decoder makes: walked first, then through
+                // the table, built when the decoder would build it.
+                if (walks) {
                     --walks;
-                else if (g_lookup_stale)
-                    build_code_lookup();
+                    update_leaf_walked(g_parent[symbol + NODE_COUNT]);
+                    continue;
+                }
+                if (g_lookup_stale) build_code_lookup();
                 update_model(symbol);
             }
         }
