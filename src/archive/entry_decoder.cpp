@@ -51,16 +51,23 @@ __attribute__((noinline)) BitInput refill_slow(BitInput in) {
     return in;
 }
 
-// Makes sure at least 57 bits are held. The fast path ORs in a whole word;
-// the bits it sets below bit_count's new end are the true next bits, so the
-// later refills that set them again agree.
+// Makes sure at least 57 bits are held, from a block that still holds at
+// least 8 unread bytes. It ORs in a whole word; the bits it sets below
+// bit_count's new end are the true next bits, so the later refills that set
+// them again agree.
+inline void refill_in_block(BitInput& in) {
+    if (in.bit_count > 56) return;
+    in.bits |= load_be64(in.next) >> in.bit_count;
+    const uint32_t take = (63 - in.bit_count) >> 3;
+    in.next += take;
+    in.bit_count += take * 8;
+}
+
+// Makes sure at least 57 bits are held, wherever the block stands.
 inline void refill(BitInput& in) {
     if (in.bit_count > 56) return;
     if (in.end - in.next >= 8) {
-        in.bits |= load_be64(in.next) >> in.bit_count;
-        const uint32_t take = (63 - in.bit_count) >> 3;
-        in.next += take;
-        in.bit_count += take * 8;
+        refill_in_block(in);
         return;
     }
     in = refill_slow(in);
@@ -120,8 +127,9 @@ uint32_t flush_window(FILE* out, uint32_t flushed, uint32_t w) {
 
 // Copies a match of `length` bytes from `distance` bytes back to `to`. A
 // match that reaches into the bytes it is writing repeats them, so close
-// sources go a byte at a time; farther ones a word at a time, which may write
-// up to 7 bytes past the end (into the slack, never read before rewritten).
+// sources go a byte at a time; farther ones a word at a time, at least two
+// words, which may write up to 15 bytes past the end (into the slack, never
+// read before rewritten).
 // A distance of 0 copies the bytes onto themselves: the decode loop's
 // literal, stored before.
 inline void copy_match(uint8_t* to, uint32_t distance, uint32_t length) {
@@ -130,13 +138,17 @@ inline void copy_match(uint8_t* to, uint32_t distance, uint32_t length) {
         for (uint32_t i = 0; i < length; ++i) to[i] = from[i];
         return;
     }
-    uint32_t i = 0;
-    do {
-        uint64_t word;
+    // The first two words are copied whatever the length, so that the loop
+    // is only entered by the rare matches longer than that.
+    uint64_t word;
+    memcpy(&word, from, sizeof word);
+    memcpy(to, &word, sizeof word);
+    memcpy(&word, from + 8, sizeof word);
+    memcpy(to + 8, &word, sizeof word);
+    for (uint32_t i = 16; i < length; i += 8) {
         memcpy(&word, from + i, sizeof word);
         memcpy(to + i, &word, sizeof word);
-        i += 8;
-    } while (i < length);
+    }
 }
 
 uint32_t read_size(FILE* in) {
@@ -203,9 +215,14 @@ inline int walk_symbol(BitInput& in) {
 // buffer stays in registers there. While the table is stale and `walks` is
 // not 0, symbols are walked and the table left unbuilt: early in a member,
 // when the tree is nearly flat, most updates exchange nodes that the table
-// reads, and keeping it up to date costs more than it saves.
+// reads, and keeping it up to date costs more than it saves. IN_BLOCK says
+// that the block is known to hold 8 unread bytes.
+template <bool IN_BLOCK>
 inline int next_symbol(BitInput& in, uint32_t& walks) {
-    refill(in);
+    if (IN_BLOCK)
+        refill_in_block(in);
+    else
+        refill(in);
     if (__builtin_expect(g_lookup_stale, 0)) {
         if (walks) {
             --walks;
@@ -237,11 +254,39 @@ inline uint32_t peek_position(const BitInput& in, uint32_t& code_bits) {
     return uint32_t(position_high_bits[first]) << 6 | (coded & 63);
 }
 
+// The longest coded position: an 8-bit prefix code and 6 plain bits.
+constexpr uint32_t MAX_POSITION_BITS = 14;
+
+// The match, if any, that symbol c starts: takes its position's bits and
+// sets the distance back and the length. Literals and matches take the same
+// steps, so that which one comes next, which is hard to guess, is never a
+// branch: a literal is a "match" of one byte at distance 0 after the byte is
+// stored, and the bits after it are read as a position but not taken. The
+// choices are masks, which a compiler cannot turn back into a branch.
+inline void take_match(BitInput& in, int c, uint32_t& distance, uint32_t& length) {
+    const uint32_t match = -uint32_t(c >= 256); // all ones for a match
+    uint32_t position_bits;
+    const uint32_t position = peek_position(in, position_bits);
+    const uint32_t taken = position_bits & match;
+    in.bits <<= taken;
+    in.bit_count -= taken;
+    distance = (position + 1) & match;
+    length = 1 + ((uint32_t(c) - (256 - MATCH_THRESHOLD)) & match);
+}
+
+// A batch of symbols decoded without a check between them: BATCH_SYMBOLS
+// symbols take at most BATCH_INPUT bytes of the block (each refill's word
+// included) and make at most BATCH_OUTPUT bytes.
+constexpr uint32_t BATCH_SYMBOLS = 32;
+constexpr ptrdiff_t BATCH_INPUT =
+    (BATCH_SYMBOLS * (MAX_CODE_BITS + MAX_POSITION_BITS) + 7) / 8 + 16;
+constexpr uint32_t BATCH_OUTPUT = BATCH_SYMBOLS * MAX_MATCH;
+
 } // namespace
 
 int decode_char(BitInput& in) {
     uint32_t walks = 0;
-    return next_symbol(in, walks);
+    return next_symbol<false>(in, walks);
 }
 
 int decode_position(BitInput& in) {
@@ -272,20 +317,25 @@ uint32_t decode_entry(FILE* in, FILE* out) {
     uint32_t past_size = 0; // bytes of the last match beyond the size
     uint32_t walks = g_walked_symbols;
     while (produced < size) {
-        const int c = next_symbol(bits, walks);
-        // Literals and matches take the same steps, so that which one comes
-        // next, which is hard to guess, is never a branch: a literal is a
-        // "match" of one byte at distance 0 after the byte is stored, and
-        // the bits after it are read as a position but not taken. The
-        // choices are masks, which a compiler cannot turn back into a branch.
-        const uint32_t match = -uint32_t(c >= 256); // all ones for a match
-        uint32_t position_bits;
-        const uint32_t position = peek_position(bits, position_bits);
-        const uint32_t taken = position_bits & match;
-        bits.bits <<= taken;
-        bits.bit_count -= taken;
-        const uint32_t distance = (position + 1) & match;
-        uint32_t length = 1 + ((uint32_t(c) - (256 - MATCH_THRESHOLD)) & match);
+        // Far from the end of the block, the size and the window's flush
+        // point, a batch of symbols needs none of the checks below.
+        if (bits.end - bits.next >= BATCH_INPUT && size - produced >= BATCH_OUTPUT &&
+            w < WINDOW_FLUSH_AT - BATCH_OUTPUT) {
+            const uint32_t start = w;
+            for (uint32_t i = 0; i < BATCH_SYMBOLS; ++i) {
+                const int c = next_symbol<true>(bits, walks);
+                uint32_t distance, length;
+                take_match(bits, c, distance, length);
+                g_window[w] = uint8_t(c);
+                copy_match(&g_window[w], distance, length);
+                w += length;
+            }
+            produced += w - start;
+            continue;
+        }
+        const int c = next_symbol<false>(bits, walks);
+        uint32_t distance, length;
+        take_match(bits, c, distance, length);
         if (__builtin_expect(length > size - produced, 0)) {
             // Counted as ending at the size (the count must not wrap).
             past_size = length - (size - produced);
