@@ -46,9 +46,10 @@ extern uint16_t g_grandchild[NODE_COUNT][2];
 // bit pattern, the walk from the root as far as those bits go. Each entry
 // holds the value reached (a symbol + NODE_COUNT, or the first child of the
 // node to go on from), the node whose entry that value is, and the bits the
-// walk took.
+// walk took. Eight bytes, so that the load scales a pattern into an entry
+// itself, with no multiply on the way from the bits to the symbol.
 constexpr int LOOKUP_BITS = 7;
-struct CodeLookup {
+struct alignas(8) CodeLookup {
     int16_t next;
     int16_t node;
     uint8_t bits;
