@@ -141,6 +141,16 @@ Prepared& prepared(bool text_only) {
     return *slot;
 }
 
+// The prepared corpus, or null after marking the benchmark skipped when it
+// could not be prepared.
+Prepared* prepared_or_skip(benchmark::State& state, bool text_only) {
+    Prepared& p = prepared(text_only);
+    if (p.error.empty()) return &p;
+    g_failed = true;
+    state.SkipWithError(p.error.c_str());
+    return nullptr;
+}
+
 void set_throughput(benchmark::State& state, uint64_t bytes) {
     const double total = double(state.iterations()) * double(bytes);
     state.SetBytesProcessed(int64_t(total));
@@ -148,12 +158,9 @@ void set_throughput(benchmark::State& state, uint64_t bytes) {
 }
 
 void bm_decode(benchmark::State& state, bool text_only) {
-    Prepared& p = prepared(text_only);
-    if (!p.error.empty()) {
-        g_failed = true;
-        state.SkipWithError(p.error.c_str());
-        return;
-    }
+    Prepared* const prepared_set = prepared_or_skip(state, text_only);
+    if (!prepared_set) return;
+    Prepared& p = *prepared_set;
     for (auto _ : state) {
         for (size_t i = 0; i < p.files.size(); ++i) {
             fseek(p.stream_file, p.offsets[i], SEEK_SET);
@@ -193,12 +200,9 @@ std::vector<std::vector<int16_t>> member_symbols(Prepared& p) {
 }
 
 void bm_model(benchmark::State& state, bool text_only) {
-    Prepared& p = prepared(text_only);
-    if (!p.error.empty()) {
-        g_failed = true;
-        state.SkipWithError(p.error.c_str());
-        return;
-    }
+    Prepared* const prepared_set = prepared_or_skip(state, text_only);
+    if (!prepared_set) return;
+    Prepared& p = *prepared_set;
     const std::vector<std::vector<int16_t>> symbols = member_symbols(p);
     for (auto _ : state) {
         for (const std::vector<int16_t>& member : symbols) {

@@ -151,6 +151,14 @@ inline void copy_match(uint8_t* to, uint32_t distance, uint32_t length) {
     }
 }
 
+// Puts symbol c's bytes into the window at w, where take_match has said
+// what they are; returns the position after them.
+inline uint32_t put_symbol(uint32_t w, int c, uint32_t distance, uint32_t length) {
+    g_window[w] = uint8_t(c);
+    copy_match(&g_window[w], distance, length);
+    return w + length;
+}
+
 uint32_t read_size(FILE* in) {
     uint8_t b[4];
     if (fread(b, 1, 4, in) != 4) {
@@ -326,9 +334,7 @@ uint32_t decode_entry(FILE* in, FILE* out) {
                 const int c = next_symbol<true>(bits, walks);
                 uint32_t distance, length;
                 take_match(bits, c, distance, length);
-                g_window[w] = uint8_t(c);
-                copy_match(&g_window[w], distance, length);
-                w += length;
+                w = put_symbol(w, c, distance, length);
             }
             produced += w - start;
             continue;
@@ -349,9 +355,7 @@ uint32_t decode_entry(FILE* in, FILE* out) {
             fatal_error(TEXT_FILE_ERROR);
         }
         produced += length;
-        g_window[w] = uint8_t(c);
-        copy_match(&g_window[w], distance, length);
-        w += length;
+        w = put_symbol(w, c, distance, length);
         // The last symbol's bytes are never flushed here: a match that ends
         // past the size must not reach the file whole.
         if (__builtin_expect(w >= WINDOW_FLUSH_AT, 0) && produced < size)
