@@ -5,12 +5,15 @@
 # build folder, its unpack runs alternately with this one's in the same
 # session, and its best time is printed too. The processor time of the
 # whole Wine process (start-up included) is printed beside each best time:
-# on a busy machine it varies much less than the clock.
+# on a busy machine it varies much less than the clock. With UNMARKED=1, the
+# same archive with its checksum mark cleared (so that no member's checksum
+# is computed) is unpacked alternately too: what the checksums cost.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 RUNS=${RUNS:-3}
 WIN_BUILD=${WIN_BUILD:-build/win}
 COMPARE_BUILD=${COMPARE_BUILD:-}
+UNMARKED=${UNMARKED:-0}
 [ "${NO_BUILD:-0}" = 1 ] || bash scripts/build.sh host win >/dev/null
 work=$(mktemp -d)
 . tests/wine/lib.sh
@@ -21,6 +24,12 @@ mkdir -p "$work/medium"
 build/host/tools/wpk/wpk pack "$work/medium/W_SETUP.WPK" "$work/corpus" >/dev/null
 cp "$WIN_BUILD/unpack_timer.exe" "$work/medium/"
 [ -z "$COMPARE_BUILD" ] || cp "$COMPARE_BUILD/unpack_timer.exe" "$work/medium/unpack_timer_b.exe"
+if [ "$UNMARKED" = 1 ]; then
+  # The two bytes after the signature mark the archive as carrying checksums.
+  mkdir -p "$work/plain"
+  cp "$work/medium/W_SETUP.WPK" "$WIN_BUILD/unpack_timer.exe" "$work/plain/"
+  printf '\0\0' | dd of="$work/plain/W_SETUP.WPK" bs=1 seek=54 conv=notrunc status=none
+fi
 bytes=$(du -sb "$work/corpus" | cut -f1)
 
 best_host=""
@@ -37,22 +46,29 @@ wine_prefix_init "$work/prefix" >/dev/null
 temp=$(wine_temp_dir "$work/prefix")
 best_wine=""
 best_compare=""
+best_plain=""
 cpu_wine=""
 cpu_compare=""
-# Runs one unpack under Wine; its milliseconds in $ms.
+cpu_plain=""
+# Runs one unpack under Wine (PROGRAM below $work); its milliseconds in $ms.
 unpack_once() {
   rm -rf "$temp/W80_INST"
-  wine_run "$work/medium/$1" || { cat "$WINE_OUT" "$WINE_ERR"; exit 1; }
+  wine_run "$work/$1" || { cat "$WINE_OUT" "$WINE_ERR"; exit 1; }
   ms=$(sed -n 's/^unpack_ms=\([0-9]*\).*/\1/p' "$WINE_OUT")
   cpu=$(sed -n 's/.*cpu_ms=\([0-9]*\).*/\1/p' "$WINE_OUT")
 }
 for _ in $(seq "$RUNS"); do
   if [ -n "$COMPARE_BUILD" ]; then
-    unpack_once unpack_timer_b.exe
+    unpack_once medium/unpack_timer_b.exe
     [ -z "$best_compare" ] || [ "$ms" -lt "$best_compare" ] && best_compare=$ms
     [ -z "$cpu_compare" ] || [ "$cpu" -lt "$cpu_compare" ] && cpu_compare=$cpu
   fi
-  unpack_once unpack_timer.exe
+  if [ "$UNMARKED" = 1 ]; then
+    unpack_once plain/unpack_timer.exe
+    [ -z "$best_plain" ] || [ "$ms" -lt "$best_plain" ] && best_plain=$ms
+    [ -z "$cpu_plain" ] || [ "$cpu" -lt "$cpu_plain" ] && cpu_plain=$cpu
+  fi
+  unpack_once medium/unpack_timer.exe
   [ -z "$best_wine" ] || [ "$ms" -lt "$best_wine" ] && best_wine=$ms
   [ -z "$cpu_wine" ] || [ "$cpu" -lt "$cpu_wine" ] && cpu_wine=$cpu
 done
@@ -62,4 +78,5 @@ echo "benchmark archive: $bytes bytes in $(find "$work/corpus" -type f | wc -l) 
 echo "host wpk extract:        $best_host ms"
 echo "unpack under Wine:       $best_wine ms (in-process, copy of the archive included; processor $cpu_wine ms)"
 [ -z "$COMPARE_BUILD" ] || echo "the same from $COMPARE_BUILD: $best_compare ms (processor $cpu_compare ms)"
+[ "$UNMARKED" != 1 ] || echo "the same without checksums: $best_plain ms (processor $cpu_plain ms)"
 awk -v w="$best_wine" -v h="$best_host" 'BEGIN { printf "ratio Wine / host:       %.2f\n", w / h }'
