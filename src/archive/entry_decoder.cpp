@@ -264,6 +264,8 @@ inline uint32_t peek_position(const BitInput& in, uint32_t& code_bits) {
 
 // The longest coded position: an 8-bit prefix code and 6 plain bits.
 constexpr uint32_t MAX_POSITION_BITS = 14;
+static_assert(MAX_CODE_BITS + MAX_POSITION_BITS <= 57,
+              "a symbol and the position after it are read from one refill");
 
 // The match, if any, that symbol c starts: takes its position's bits and
 // sets the distance back and the length. Literals and matches take the same
