@@ -138,7 +138,6 @@ struct InitialTree {
     uint16_t freq[NODE_COUNT + 8];
     int16_t child[NODE_COUNT];
     int16_t parent[PARENT_SCRATCH + 1];
-    uint16_t grandchild[NODE_COUNT][2];
 };
 
 constexpr InitialTree make_initial_tree() {
@@ -155,14 +154,21 @@ constexpr InitialTree make_initial_tree() {
     }
     for (int i = NODE_COUNT; i < NODE_COUNT + 8; ++i) t.freq[i] = 0xFFFF;
     t.parent[ROOT] = 0;
-    for (int j = SYMBOL_COUNT; j <= ROOT; ++j) {
-        t.grandchild[j][0] = uint16_t(t.child[t.child[j]]);
-        t.grandchild[j][1] = uint16_t(t.child[t.child[j] + 1]);
-    }
     return t;
 }
 
 constexpr InitialTree INITIAL_TREE = make_initial_tree();
+
+// Fills g_grandchild from the present tree.
+void build_grandchildren() {
+    for (int n = 0; n < NODE_COUNT; ++n) {
+        const int c = g_child[n];
+        if (c < NODE_COUNT) {
+            g_grandchild[n][0] = uint16_t(g_child[c]);
+            g_grandchild[n][1] = uint16_t(g_child[c + 1]);
+        }
+    }
+}
 
 } // namespace
 
@@ -170,7 +176,7 @@ void start_huff() {
     memcpy(g_freq, INITIAL_TREE.freq, sizeof g_freq);
     memcpy(g_child, INITIAL_TREE.child, sizeof g_child);
     memcpy(g_parent, INITIAL_TREE.parent, sizeof g_parent);
-    memcpy(g_grandchild, INITIAL_TREE.grandchild, sizeof g_grandchild);
+    build_grandchildren();
     make_lookup_stale();
 }
 
@@ -336,17 +342,6 @@ void update_model(int symbol) {
 }
 
 namespace {
-
-// Fills g_grandchild from the present tree.
-void build_grandchildren() {
-    for (int n = 0; n < NODE_COUNT; ++n) {
-        const int c = g_child[n];
-        if (c < NODE_COUNT) {
-            g_grandchild[n][0] = uint16_t(g_child[c]);
-            g_grandchild[n][1] = uint16_t(g_child[c + 1]);
-        }
-    }
-}
 
 // swap_subtrees, keeping g_grandchild: n's and l's own entries move with
 // their subtrees, and each parent's entry for n or l takes the new child
