@@ -11,15 +11,15 @@ uint8_t g_archive_unused[2];
 
 namespace {
 
-bool read_exact(FILE* stream, void* buffer, size_t size) {
-    return size == 0 || fread(buffer, 1, size, stream) == size;
+bool read_exact(Stream* stream, void* buffer, size_t size) {
+    return size == 0 || stream_read(stream, buffer, size) == size;
 }
 
 uint32_t le32(const uint8_t* b) {
     return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
 }
 
-bool read_u32(FILE* stream, uint32_t* value) {
+bool read_u32(Stream* stream, uint32_t* value) {
     uint8_t b[4];
     if (!read_exact(stream, b, 4)) return false;
     *value = le32(b);
@@ -28,8 +28,8 @@ bool read_u32(FILE* stream, uint32_t* value) {
 
 // Reads a name of `length` bytes into its buffer. A short read leaves what
 // was read, terminated, so the buffer always holds a string.
-bool read_name(FILE* stream, char* buffer, uint8_t length) {
-    const size_t got = length ? fread(buffer, 1, length, stream) : 0;
+bool read_name(Stream* stream, char* buffer, uint8_t length) {
+    const size_t got = length ? stream_read(stream, buffer, length) : 0;
     buffer[got] = '\0';
     return got == length;
 }
@@ -42,7 +42,7 @@ char* new_name_buffer() {
 
 // Reads one record into `entry`, allocating both name buffers first so the
 // entry is always releasable once it has been counted.
-bool read_record(FILE* stream, ArchiveEntry* entry) {
+bool read_record(Stream* stream, ArchiveEntry* entry) {
     uint8_t fixed[RECORD_FIXED_SIZE];
     if (!read_exact(stream, fixed, RECORD_FIXED_SIZE)) return false;
     entry->offset = le32(fixed);
@@ -60,7 +60,7 @@ bool read_record(FILE* stream, ArchiveEntry* entry) {
 
 } // namespace
 
-int32_t read_archive_directory(FILE* stream) {
+int32_t read_archive_directory(Stream* stream) {
     g_entry_count = 0;
     g_data_base = 0;
 

@@ -7,7 +7,8 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+
+#include "platform/platform.h"
 
 constexpr int ENTRY_CAPACITY = 3000;
 constexpr int SIGNATURE_SIZE = 54;
@@ -46,7 +47,7 @@ extern uint8_t g_archive_unused[2];                 // the two bytes after the s
 // exceeds ENTRY_CAPACITY. Shows nothing itself. On every return the name
 // buffers of entries 0 to g_entry_count - 1 are allocated (g_entry_count is 0
 // when none are), so release_entry_names can free them.
-int32_t read_archive_directory(FILE* stream);
+int32_t read_archive_directory(Stream* stream);
 
 // Frees the name buffers of entries 0 to g_entry_count - 1 (name, then folder).
 void release_entry_names();

@@ -10,13 +10,17 @@ constexpr uint32_t CRC32_POLY = 0xEDB88320u; // reflected: bit 31 is x^0
 
 // Slicing by 8: table k gives the CRC of a byte followed by k zero bytes, so
 // eight bytes are folded in with eight lookups and no dependency between
-// them. Built at compile time.
+// them. Built at the first use: carried in the Windows program's file they
+// would take 8 KB of it.
 struct Crc32Tables {
     uint32_t t[8][256];
 };
 
-constexpr Crc32Tables make_tables() {
-    Crc32Tables tables{};
+Crc32Tables g_crc_tables;
+bool g_crc_tables_built = false;
+
+void build_tables() {
+    Crc32Tables& tables = g_crc_tables;
     for (uint32_t i = 0; i < 256; ++i) {
         uint32_t c = i;
         for (int bit = 0; bit < 8; ++bit) c = c & 1 ? CRC32_POLY ^ (c >> 1) : c >> 1;
@@ -25,10 +29,8 @@ constexpr Crc32Tables make_tables() {
     for (uint32_t i = 0; i < 256; ++i)
         for (int k = 1; k < 8; ++k)
             tables.t[k][i] = tables.t[0][tables.t[k - 1][i] & 0xFF] ^ (tables.t[k - 1][i] >> 8);
-    return tables;
+    g_crc_tables_built = true;
 }
-
-constexpr Crc32Tables CRC_TABLES = make_tables();
 
 inline uint32_t load_le32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
@@ -36,7 +38,8 @@ inline uint32_t load_le32(const uint8_t* p) {
 
 // The table path on the register itself (the checksum's complement).
 uint32_t table_register_update(uint32_t c, const uint8_t* data, size_t size) {
-    const auto& t = CRC_TABLES.t;
+    if (!g_crc_tables_built) build_tables();
+    const auto& t = g_crc_tables.t;
     for (; size >= 8; size -= 8, data += 8) {
         const uint32_t lo = c ^ load_le32(data);
         const uint32_t hi = load_le32(data + 4);

@@ -37,7 +37,7 @@ __attribute__((noinline)) BitInput refill_slow(BitInput in) {
     while (in.bit_count <= 56) {
         uint64_t byte = 0;
         if (in.next == in.end && in.stream) {
-            const size_t n = fread(g_input_block, 1, INPUT_BLOCK_SIZE, in.stream);
+            const size_t n = stream_read(in.stream, g_input_block, INPUT_BLOCK_SIZE);
             in.next = g_input_block;
             in.end = g_input_block + n;
         }
@@ -92,10 +92,10 @@ constexpr uint32_t WINDOW_SLACK = 2 * MAX_MATCH + 8;
 uint8_t g_window[WINDOW_FLUSH_AT + WINDOW_SLACK];
 
 // Writes the window bytes [from, to) to the member file.
-void write_window(FILE* out, uint32_t from, uint32_t to) {
+void write_window(Stream* out, uint32_t from, uint32_t to) {
     const size_t n = to - from;
     if (g_member_crc_wanted) g_member_crc = crc32_update(g_member_crc, &g_window[from], n);
-    if (out && n && fwrite(&g_window[from], 1, n, out) != n) {
+    if (out && n && stream_write(out, &g_window[from], n) != n) {
         g_decode_fault = DecodeFault::WRITE_FAILED;
         fatal_error(TEXT_CANT_WRITE);
     }
@@ -118,7 +118,7 @@ void window_to_ring(uint32_t w) {
 
 // Writes the run [flushed, w) and moves the last RING_SIZE bytes back to the
 // start, keeping each byte's ring position. Returns the new write position.
-uint32_t flush_window(FILE* out, uint32_t flushed, uint32_t w) {
+uint32_t flush_window(Stream* out, uint32_t flushed, uint32_t w) {
     write_window(out, flushed, w);
     const uint32_t moved = RING_SIZE + w % RING_SIZE;
     memcpy(&g_window[moved - RING_SIZE], &g_window[w - RING_SIZE], RING_SIZE);
@@ -159,9 +159,9 @@ inline uint32_t put_symbol(uint32_t w, int c, uint32_t distance, uint32_t length
     return w + length;
 }
 
-uint32_t read_size(FILE* in) {
+uint32_t read_size(Stream* in) {
     uint8_t b[4];
-    if (fread(b, 1, 4, in) != 4) {
+    if (stream_read(in, b, 4) != 4) {
         g_decode_fault = DecodeFault::SIZE_CUT_SHORT;
         fatal_error(TEXT_FILE_ERROR);
     }
@@ -170,7 +170,7 @@ uint32_t read_size(FILE* in) {
 
 } // namespace
 
-void start_bit_input(BitInput& in, FILE* stream) {
+void start_bit_input(BitInput& in, Stream* stream) {
     in.bits = 0;
     in.bit_count = 0;
     in.pad_bits = 0;
@@ -307,7 +307,7 @@ int decode_position(BitInput& in) {
     return int(position);
 }
 
-uint32_t decode_entry(FILE* in, FILE* out) {
+uint32_t decode_entry(Stream* in, Stream* out) {
     g_decode_fault = DecodeFault::NONE;
     g_member_crc = 0;
     const uint32_t size = read_size(in);

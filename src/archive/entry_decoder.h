@@ -4,9 +4,9 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 
 #include "archive/lzhuf_model.h"
+#include "platform/platform.h"
 
 // The ring buffer. Positions 0 to RING_FILL - 1 are set to spaces at the
 // start of each member; the last MAX_MATCH keep what the previous member left
@@ -46,13 +46,13 @@ struct BitInput {
     uint64_t bits;
     uint32_t bit_count;
     uint32_t pad_bits;
-    FILE* stream;
+    Stream* stream;
     const uint8_t* next; // unread part of the block buffer
     const uint8_t* end;
 };
 
 // Resets `in` to read from `stream` at its present position.
-void start_bit_input(BitInput& in, FILE* stream);
+void start_bit_input(BitInput& in, Stream* stream);
 // The next bit, 0 or 1.
 int get_bit(BitInput& in);
 // The next 8 bits as 0 to 255, first bit most significant.
@@ -75,4 +75,4 @@ int decode_position(BitInput& in);
 // reaches past the size enters the ring whole, as every match does, but `out`
 // gets its bytes only up to the size (g_decode_fault says so). Neither
 // flushes nor closes `out`.
-uint32_t decode_entry(FILE* in, FILE* out);
+uint32_t decode_entry(Stream* in, Stream* out);

@@ -24,7 +24,7 @@
 // have returned before fatal_error jumps.
 #pragma once
 
-#include <cstdio>
+#include "platform/platform.h"
 
 constexpr const char* TEXT_FILE_ERROR = "File error !!";
 constexpr const char* TEXT_CANT_WRITE = "Can't write !! Disk error !!";
@@ -39,8 +39,8 @@ struct FatalJump {
 };
 
 extern FatalJump g_fatal_jump;
-extern FILE* g_archive_stream; // the archive copy, null when not open
-extern FILE* g_output_stream;  // the member being written, null when not open
+extern Stream* g_archive_stream; // the archive copy, null when not open
+extern Stream* g_output_stream;  // the member being written, null when not open
 
 // Whether fatal_error shows its box. Host tools that report faults their own
 // way (the wpk tool) turn it off; the installer never does.

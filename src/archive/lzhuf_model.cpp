@@ -52,22 +52,18 @@ void clear_code_lookup(int node) {
     clear_code_lookup(next + 1);
 }
 
-// Every node's range while the table reads none, copied in one go.
-struct UnreadRanges {
-    LookupRange range[NODE_COUNT + 2];
-};
-
-constexpr UnreadRanges make_unread_ranges() {
-    UnreadRanges t{};
-    for (LookupRange& range : t.range) range = UNREAD_RANGE;
-    return t;
-}
-
-constexpr UnreadRanges UNREAD_RANGES = make_unread_ranges();
+// Every node's range while the table reads none, copied in one go. Laid
+// out at the first use, not carried in the program's file.
+LookupRange g_unread_ranges[NODE_COUNT + 2];
+bool g_unread_ranges_built = false;
 
 // Marks every node as not read by the table.
 void forget_lookup_ranges() {
-    memcpy(g_lookup_range, UNREAD_RANGES.range, sizeof g_lookup_range);
+    if (!g_unread_ranges_built) {
+        for (LookupRange& range : g_unread_ranges) range = UNREAD_RANGE;
+        g_unread_ranges_built = true;
+    }
+    memcpy(g_lookup_range, g_unread_ranges, sizeof g_lookup_range);
 }
 
 int depth_of_range(const LookupRange& range) {
@@ -131,17 +127,21 @@ void build_code_lookup() {
 
 namespace {
 
-// The tree every member starts from, laid out once: each symbol's leaf
-// frequency 1, leaves joined pairwise in index order, the sentinels after
-// the root. Copying it is cheaper than building it for each member.
+// The tree every member starts from, laid out once, at the first use (not
+// carried in the program's file): each symbol's leaf frequency 1, leaves
+// joined pairwise in index order, the sentinels after the root. Copying it
+// is cheaper than building it for each member.
 struct InitialTree {
     uint16_t freq[NODE_COUNT + 8];
     int16_t child[NODE_COUNT];
     int16_t parent[PARENT_SCRATCH + 1];
 };
 
-constexpr InitialTree make_initial_tree() {
-    InitialTree t{};
+InitialTree g_initial_tree;
+bool g_initial_tree_built = false;
+
+void lay_out_initial_tree() {
+    InitialTree& t = g_initial_tree;
     for (int s = 0; s < SYMBOL_COUNT; ++s) {
         t.freq[s] = 1;
         t.child[s] = int16_t(s + NODE_COUNT);
@@ -154,10 +154,8 @@ constexpr InitialTree make_initial_tree() {
     }
     for (int i = NODE_COUNT; i < NODE_COUNT + 8; ++i) t.freq[i] = 0xFFFF;
     t.parent[ROOT] = 0;
-    return t;
+    g_initial_tree_built = true;
 }
-
-constexpr InitialTree INITIAL_TREE = make_initial_tree();
 
 // Fills g_grandchild from the present tree.
 void build_grandchildren() {
@@ -173,9 +171,10 @@ void build_grandchildren() {
 } // namespace
 
 void start_huff() {
-    memcpy(g_freq, INITIAL_TREE.freq, sizeof g_freq);
-    memcpy(g_child, INITIAL_TREE.child, sizeof g_child);
-    memcpy(g_parent, INITIAL_TREE.parent, sizeof g_parent);
+    if (!g_initial_tree_built) lay_out_initial_tree();
+    memcpy(g_freq, g_initial_tree.freq, sizeof g_freq);
+    memcpy(g_child, g_initial_tree.child, sizeof g_child);
+    memcpy(g_parent, g_initial_tree.parent, sizeof g_parent);
     build_grandchildren();
     make_lookup_stale();
 }

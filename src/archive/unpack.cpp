@@ -8,6 +8,7 @@
 #include "archive/dos_time.h"
 #include "archive/entry_decoder.h"
 #include "archive/fatal_error.h"
+#include "archive/path_text.h"
 
 namespace {
 
@@ -25,8 +26,9 @@ void show_box(const char* text, const char* caption) {
 bool archive_source_path(const char* archive_name, char* path) {
     char own[PATH_SLOT];
     if (!program_get_own_path(own, PATH_SLOT)) return false;
-    if (!strrchr(own, '\\') && !program_get_module_path(own, PATH_SLOT)) return false;
-    char* slash = strrchr(own, '\\');
+    if (!last_backslash(own, text_is_lead_byte) && !program_get_module_path(own, PATH_SLOT))
+        return false;
+    char* slash = last_backslash(own, text_is_lead_byte);
     if (!slash) return false;
     slash[1] = '\0';
     if (strlen(own) + strlen(archive_name) + 1 > PATH_SLOT) return false;
@@ -39,16 +41,29 @@ namespace {
 
 bool name_is_left_out_on_nt(const char* name, char* scratch) {
     strcpy(scratch, name); // names are at most 255 bytes: the slot holds them
-    for (char* c = scratch; *c; ++c)
-        if (*c >= 'a' && *c <= 'z') *c = char(*c - 'a' + 'A');
+    upper_case_ascii(scratch, text_is_lead_byte);
     return strstr(scratch, ".DL_") != nullptr;
 }
 
 void close_archive_stream() {
-    fclose(g_archive_stream);
+    stream_close(g_archive_stream);
     g_archive_stream = nullptr;
     free(g_archive_buffer);
     g_archive_buffer = nullptr;
+}
+
+// Whether the output path leads through a link: one of its folders, or the
+// file itself, is a junction or a symbolic link, which would take the member
+// out of the work folder (onto whatever the link names).
+bool path_leads_through_link(char* path) {
+    for (char* c = path; *c; c = next_character(c, text_is_lead_byte)) {
+        if (*c != '\\' || c == path || c[-1] == ':') continue;
+        *c = '\0';
+        const bool link = path_is_link(path);
+        *c = '\\';
+        if (link) return true;
+    }
+    return path_is_link(path);
 }
 
 void write_member(const ArchiveEntry& entry, const char* saved_folder, char* path) {
@@ -62,16 +77,17 @@ void write_member(const ArchiveEntry& entry, const char* saved_folder, char* pat
     } else {
         strcpy(path, entry.name);
     }
+    if (path_leads_through_link(path)) return; // skipped, as a file that cannot be created
 
     g_output_stream = stream_open(path, "wb");
     if (!g_output_stream) return; // skipped without a message
-    fseek(g_archive_stream, long(uint32_t(g_data_base + entry.offset)), SEEK_SET);
+    stream_seek(g_archive_stream, uint32_t(g_data_base + entry.offset));
     decode_entry(g_archive_stream, g_output_stream);
-    if (fflush(g_output_stream) != 0) fatal_error(TEXT_CANT_WRITE);
+    if (!stream_flush(g_output_stream)) fatal_error(TEXT_CANT_WRITE);
     set_file_time_from_dos(g_output_stream, entry.dos_date_time);
-    const int closed = fclose(g_output_stream);
+    const bool closed = stream_close(g_output_stream);
     g_output_stream = nullptr;
-    if (closed != 0) fatal_error(TEXT_CANT_WRITE);
+    if (!closed) fatal_error(TEXT_CANT_WRITE);
     // A member that differs from what was packed stops the installation
     // here, so the setup program never starts from a damaged medium.
     if (g_member_crc_wanted && g_member_crc != entry.reserved) fatal_error(TEXT_FILE_ERROR);
@@ -105,25 +121,30 @@ int make_directory_path(const char* folder) {
     if (folder[0] == '\\') folder_set_current("\\");
     char component[COMPONENT_SLOT];
     size_t length = 0;
-    for (const char* c = folder;; ++c) {
+    for (const char* c = folder;;) {
         if (*c == '\\' || *c == '\0') {
             component[length] = '\0';
             if (length) {
                 folder_create(component);
+                // Never into a link: the next level would be made wherever
+                // it points.
+                if (path_is_link(component)) return 1;
                 folder_set_current(component);
             }
             length = 0;
             if (*c == '\0') break;
-        } else if (length + 1 < COMPONENT_SLOT) {
-            component[length++] = *c;
-        } else {
-            return 1; // a component too long for any folder: stop here
+            ++c;
+            continue;
         }
+        const char* next = next_character(c, text_is_lead_byte);
+        if (length + size_t(next - c) >= COMPONENT_SLOT)
+            return 1; // a component too long for any folder: stop here
+        while (c != next) component[length++] = *c++;
     }
     return 1;
 }
 
-bool set_file_time_from_dos(FILE* output, const uint8_t dos_date_time[4]) {
+bool set_file_time_from_dos(Stream* output, const uint8_t dos_date_time[4]) {
     const CalendarTime t = unpack_dos_date_time(read_dos_date_time(dos_date_time));
     if (!is_valid_calendar_time(t)) return false;
     return stream_set_creation_time(output, t);
@@ -209,7 +230,7 @@ int16_t unpack_archive(const char* archive_name) {
     }
     g_archive_buffer = static_cast<char*>(malloc(ARCHIVE_STREAM_BUFFER_SIZE));
     if (g_archive_buffer)
-        setvbuf(g_archive_stream, g_archive_buffer, _IOFBF, ARCHIVE_STREAM_BUFFER_SIZE);
+        stream_set_buffer(g_archive_stream, g_archive_buffer, ARCHIVE_STREAM_BUFFER_SIZE);
 
     const int32_t count = read_archive_directory(g_archive_stream);
     if (count == DIRECTORY_DAMAGED) fatal_error(TEXT_FILE_ERROR);

@@ -53,7 +53,7 @@ int make_directory_path(const char* folder);
 
 // Stamps the member file with the packed time as its creation time (UTC).
 // A packed value that is no valid time leaves the file's time untouched.
-bool set_file_time_from_dos(FILE* output, const uint8_t dos_date_time[4]);
+bool set_file_time_from_dos(Stream* output, const uint8_t dos_date_time[4]);
 
 // Frees what an unpack left allocated after a fatal error (the entry table,
 // its names and the stream buffer); a no-op after a normal return.

@@ -47,19 +47,20 @@ void delete_with_retries(const char* name) {
     }
 }
 
-void delete_listed_files() {
+} // namespace
+
+void delete_work_files() {
     char name[WORK_PATH_SIZE];
-    const FolderListing listing = listing_start("*.*", name, sizeof name);
+    bool is_folder = false;
+    const FolderListing listing = listing_start("*.*", name, sizeof name, &is_folder);
     if (listing == NO_LISTING) return;
     const OwnFiles own = open_own_files();
     do {
-        if (name[0] != '.' && !is_own_file(own, name)) delete_with_retries(name);
-    } while (listing_next(listing, name, sizeof name));
+        if (name[0] != '.' && !is_folder && !is_own_file(own, name)) delete_with_retries(name);
+    } while (listing_next(listing, name, sizeof name, &is_folder));
     close_own_files(own);
     listing_end(listing);
 }
-
-} // namespace
 
 int pump_pending_messages() {
     for (;;) {
@@ -83,8 +84,8 @@ void clean_work_folder() {
     // The deletion pass runs only inside the work subfolder; anywhere else it
     // would delete files that are not ours.
     const bool in_work_path = enter_work_path();
-    if (in_work_path && folder_set_current(WORK_SUBFOLDER)) {
-        delete_listed_files();
+    if (in_work_path && !path_is_link(WORK_SUBFOLDER) && folder_set_current(WORK_SUBFOLDER)) {
+        delete_work_files();
         folder_set_current("..");
         folder_remove(WORK_SUBFOLDER);
     } else if (in_work_path) {

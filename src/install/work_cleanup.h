@@ -10,8 +10,16 @@ constexpr unsigned DELETE_RETRY_PAUSE_MS = 300;
 // queue ran empty.
 int pump_pending_messages();
 
+// Deletes the files of the current folder, the work subfolder, each retried
+// while it is in use as above. Folders (and links to them) are skipped at
+// once; so are names that begin with a full stop, and the running program
+// and the archive beside it (both there when the program was started from
+// the work subfolder). Run before the unpack too, so that the setup program
+// starts beside nothing but what the archive brought.
+void delete_work_files();
+
 // Deletes every file of the work subfolder under g_work_path and removes the
-// subfolder. Deletes nothing unless the work subfolder could be made current,
-// and never the running program or the archive beside it (both there when
+// subfolder. Deletes nothing unless the work subfolder could be made current
+// and is no link, and never the running program or the archive beside it (both there when
 // the program was started from the work subfolder).
 void clean_work_folder();

@@ -3,7 +3,9 @@
 #include <cstring>
 
 #include "archive/fatal_error.h"
+#include "archive/path_text.h"
 #include "archive/unpack.h"
+#include "install/work_cleanup.h"
 #include "platform/platform.h"
 
 char g_work_path[WORK_PATH_SIZE];
@@ -36,18 +38,20 @@ bool enter_work_path() {
     return folder_set_current(g_work_path);
 }
 
-void derive_work_path(const char* temp_path, char* work_path) {
+void derive_work_path(const char* temp_path, char* work_path, LeadByteTest is_lead) {
     size_t n = 0;
-    for (; temp_path[n] && n + 1 < WORK_PATH_SIZE; ++n) work_path[n] = upper(temp_path[n]);
-    if (n > 0 && work_path[n - 1] == '\\') --n;
+    for (; temp_path[n] && n + 1 < WORK_PATH_SIZE; ++n) work_path[n] = temp_path[n];
     work_path[n] = '\0';
+    upper_case_ascii(work_path, is_lead);
+    char* last = last_backslash(work_path, is_lead);
+    if (last && last[1] == '\0') *last = '\0';
 }
 
 void prepare_and_unpack() {
     char temp_path[WORK_PATH_SIZE];
     temp_path[0] = '\0';
     system_get_temp_path(temp_path, TEMP_PATH_LENGTH);
-    derive_work_path(temp_path, g_work_path);
+    derive_work_path(temp_path, g_work_path, text_is_lead_byte);
 
     FatalJumpScope armed;
     if (FATAL_JUMP_SAVE()) {
@@ -62,6 +66,12 @@ void prepare_and_unpack() {
     // the same names, so a folder that cannot be entered ends the step.
     if (!enter_work_path()) return;
     folder_create(WORK_SUBFOLDER);
-    if (!folder_set_current(WORK_SUBFOLDER)) return;
+    // A link in its place (a junction or symbolic link planted there) would
+    // have the members written, and later the files deleted, wherever it
+    // points: it is not entered.
+    if (path_is_link(WORK_SUBFOLDER) || !folder_set_current(WORK_SUBFOLDER)) return;
+    // Files an earlier run left (or someone planted) would lie beside the
+    // setup program when it starts, and it loads DLLs from there.
+    delete_work_files();
     if (unpack_archive(ARCHIVE_NAME) != 0) g_install_ready = 1;
 }

@@ -15,39 +15,21 @@ bool is_valid_calendar_time(const CalendarTime& t) {
 }
 
 namespace {
-// Days since 1970-01-01 of a civil date, and back (the classic era-based
-// algorithm, exact over the whole proleptic Gregorian calendar).
-int64_t days_from_civil(int64_t y, int m, int d) {
+// Days since 1970-01-01 of a civil date (the classic era-based algorithm,
+// exact over the whole proleptic Gregorian calendar). The divisions are on
+// 32-bit values, so the 32-bit Windows program needs no 64-bit division
+// routines for them.
+int64_t days_from_civil(int y, int m, int d) {
     y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
+    const int era = (y >= 0 ? y : y - 399) / 400;
+    const int yoe = y - era * 400;
+    const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return int64_t(era) * 146097 + doe - 719468;
 }
 } // namespace
 
 int64_t unix_from_calendar(const CalendarTime& t) {
     return days_from_civil(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.minute * 60 +
            t.second;
-}
-
-CalendarTime calendar_from_unix(int64_t seconds) {
-    int64_t days = seconds / 86400;
-    int64_t rest = seconds % 86400;
-    if (rest < 0) rest += 86400, --days;
-    const int64_t z = days + 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t doe = z - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    CalendarTime t;
-    t.day = int(doy - (153 * mp + 2) / 5 + 1);
-    t.month = int(mp < 10 ? mp + 3 : mp - 9);
-    t.year = int(yoe + era * 400 + (t.month <= 2));
-    t.hour = int(rest / 3600);
-    t.minute = int(rest / 60 % 60);
-    t.second = int(rest % 60);
-    return t;
 }

@@ -11,7 +11,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#if !defined(_WIN32)
 #include <cstdio>
+#endif
 
 #include "platform/calendar_time.h"
 
@@ -41,14 +43,36 @@ void file_close(FileHandle file);
 // True when both open handles refer to the same file on disk.
 bool file_is_same(FileHandle a, FileHandle b);
 
-// ---- Buffered streams ----
+// ---- Buffered streams (the archive copy and the member files) ----
 
-// Opens a stream (modes "rb", "wb").
-FILE* stream_open(const char* path, const char* mode);
+// On Windows a stream is the program's own, on the system's file handles
+// (the program links no C runtime); on a host it is the C library's.
+#if defined(_WIN32)
+struct Stream;
+#else
+using Stream = FILE;
+#endif
+
+// Opens a stream: "rb" an existing file for reading, "wb" a file created or
+// truncated for writing. Null on failure.
+Stream* stream_open(const char* path, const char* mode);
+// Gives a reading stream `size` bytes at `buffer` as its buffer (full
+// buffering), before the first read. The caller keeps the memory.
+void stream_set_buffer(Stream* stream, char* buffer, uint32_t size);
+// Reads up to `size` bytes; fewer only at the end of the file or on an error.
+size_t stream_read(Stream* stream, void* buffer, size_t size);
+// Writes `size` bytes; the count taken, fewer on an error.
+size_t stream_write(Stream* stream, const void* buffer, size_t size);
+// Moves to `offset` bytes from the start of the file. False on failure.
+bool stream_seek(Stream* stream, uint32_t offset);
+// Writes out what the stream holds. False when the file refused it.
+bool stream_flush(Stream* stream);
+// Flushes and closes the stream, releasing it. False when the flush failed.
+bool stream_close(Stream* stream);
 // Sets the creation time of the file under an open, flushed output stream.
 // Returns the platform's success flag. On a platform that keeps no creation
 // time, the modification time stands in for it.
-bool stream_set_creation_time(FILE* stream, const CalendarTime& utc);
+bool stream_set_creation_time(Stream* stream, const CalendarTime& utc);
 
 // ---- Folders ----
 
@@ -60,13 +84,19 @@ bool folder_set_current(const char* path);
 bool folder_create(const char* path);
 bool folder_remove(const char* path);
 bool file_delete(const char* path);
+// True when `path` names a link: a junction, a symbolic link or a mount
+// point (on Windows a reparse point). Nothing is written or deleted through
+// one inside the work folder. False for anything else, and when it does not
+// exist.
+bool path_is_link(const char* path);
 
 // Lists the current folder: the first entry matching `pattern` ("*.*" for
-// all, including "." and ".."), then the next ones.
+// all, including "." and ".."), then the next ones. `is_folder` says whether
+// the entry is a folder (a link to one included).
 using FolderListing = void*;
 constexpr FolderListing NO_LISTING = nullptr;
-FolderListing listing_start(const char* pattern, char* name, uint32_t size);
-bool listing_next(FolderListing listing, char* name, uint32_t size);
+FolderListing listing_start(const char* pattern, char* name, uint32_t size, bool* is_folder);
+bool listing_next(FolderListing listing, char* name, uint32_t size, bool* is_folder);
 void listing_end(FolderListing listing);
 
 // ---- The system ----
@@ -85,10 +115,18 @@ void system_get_temp_path(char* buffer, uint32_t size);
 
 // The path the program was started by: the first token of its command line
 // with surrounding quotes removed (the module's file name when the command
-// line is empty). False when it does not fit.
+// line is empty). A relative path with a folder part (DISK1\WBOOT.EXE,
+// .\WBOOT.EXE, \WBOOT.EXE) comes made absolute against the folder that was
+// current when the program started; an absolute path and a bare name come
+// as given. False when it does not fit.
 bool program_get_own_path(char* buffer, uint32_t size);
 // The full file name of the running module. False when it does not fit.
 bool program_get_module_path(char* buffer, uint32_t size);
+
+// True when `byte` starts a double-byte character in the system's ANSI code
+// page (932, 936, 949 and 950 have them): the byte after it is the second
+// half of the character, whatever its value, a backslash or a letter too.
+bool text_is_lead_byte(uint8_t byte);
 
 // Seconds since 1970-01-01 00:00 UTC.
 uint32_t system_time_seconds();
@@ -135,7 +173,9 @@ uint32_t system_oem_code_page();
 // `size` - 1 characters); the number of characters copied, 0 when the key
 // is absent or empty.
 uint32_t profile_read(const char* section, const char* key, char* buffer, uint32_t size);
-void profile_write(const char* section, const char* key, const char* value);
+// False when the system refused the write (on NT the section is the
+// machine's, which a standard user may not change).
+bool profile_write(const char* section, const char* key, const char* value);
 
 // Asks the system to end the user's session as `flags` say; the request's
 // outcome is not reported.

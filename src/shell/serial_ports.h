@@ -8,5 +8,5 @@ constexpr int PORT_COUNT = 4;
 constexpr unsigned PORT_READ_SIZE = 79; // offered to the read; only the length is used
 
 // Writes the default setting for each missing or empty entry. True when at
-// least one was missing.
+// least one was written (false when every write was refused).
 bool check_serial_ports();

@@ -12,9 +12,15 @@ namespace {
 // still queued then would otherwise destroy the window again from inside its
 // own destruction and run the cleanup nested: such a request does nothing.
 bool g_window_destroying = false;
+// Set when the installation step starts. MSG_START_INSTALL is posted once,
+// but any process may post it again, and the cleanup's message pump may
+// deliver it inside the step: the step runs once.
+bool g_installation_started = false;
 } // namespace
 
 void run_installation_step(WindowHandle window) {
+    if (g_installation_started) return;
+    g_installation_started = true;
     prepare_and_unpack();
     if (g_install_ready && launch_setup(window)) return; // hidden; waits for the close request
     const FailureTexts& failure = FAILURE_TEXTS[g_ui_language];
@@ -27,6 +33,7 @@ intptr_t splash_window_proc(WindowHandle window, uint32_t message, uintptr_t wpa
     switch (message) {
     case WM_CREATE_MESSAGE:
         g_window_destroying = false;
+        g_installation_started = false;
         window_post_message(window, MSG_START_INSTALL);
         return 0;
     case WM_DESTROY_MESSAGE:

@@ -74,14 +74,15 @@ TEST_F(PlatformPosix, ListingSeesEveryEntry) {
     ASSERT_NE(f, nullptr);
     EXPECT_TRUE(stream_set_creation_time(f, CalendarTime{2001, 2, 3, 4, 5, 6}));
     fclose(f);
-    std::string seen;
+    std::string seen = "|";
     char name[260];
-    FolderListing listing = listing_start("*.*", name, sizeof name);
+    bool is_folder = false;
+    FolderListing listing = listing_start("*.*", name, sizeof name, &is_folder);
     ASSERT_NE(listing, NO_LISTING);
-    do seen += std::string(name) + "|";
-    while (listing_next(listing, name, sizeof name));
+    do seen += std::string(name) + (is_folder ? "/|" : "|");
+    while (listing_next(listing, name, sizeof name, &is_folder));
     listing_end(listing);
-    for (const char* entry : {".|", "..|", "A|", "B|"})
+    for (const char* entry : {"./|", "../|", "|A|", "B/|"})
         EXPECT_NE(seen.find(entry), std::string::npos) << entry << " in " << seen;
 }
 

@@ -141,7 +141,7 @@ uint32_t file_write(FileHandle file, const void* buffer, uint32_t size) {
     return n < 0 ? FILE_IO_ERROR : uint32_t(n);
 }
 
-FILE* stream_open(const char* path, const char* mode) {
+Stream* stream_open(const char* path, const char* mode) {
     const std::string host = posix_host_path(path);
     return host.empty() ? nullptr : fopen(host.c_str(), mode);
 }
@@ -182,6 +182,16 @@ bool file_delete(const char* path) {
     // Like the Windows call, this deletes files only, never folders.
     if (host.empty() || lstat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
     return unlink(host.c_str()) == 0;
+}
+
+bool path_is_link(const char* path) {
+    const std::string host = posix_host_path(path);
+    struct stat st;
+    return !host.empty() && lstat(host.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+bool text_is_lead_byte(uint8_t byte) {
+    return g_posix.lead_bytes.find(char(byte)) != std::string::npos;
 }
 
 void system_get_version(WindowsVersion* version) {
@@ -257,9 +267,11 @@ uint32_t profile_read(const char* section, const char* key, char* buffer, uint32
     return uint32_t(n);
 }
 
-void profile_write(const char* section, const char* key, const char* value) {
+bool profile_write(const char* section, const char* key, const char* value) {
+    if (g_posix.profile_read_only) return false;
     g_posix.profile[std::string(section) + "/" + key] = value;
     g_posix.profile_writes.push_back(std::string(section) + "/" + key + "=" + value);
+    return true;
 }
 
 void session_end(uint32_t flags, uint32_t reserved) {

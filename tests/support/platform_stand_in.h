@@ -36,6 +36,9 @@ struct PosixPlatform {
     bool has_temp_path = true;
     std::string temp_path = "C:\\TMP\\";
     std::string own_path = "WBOOT.EXE";
+    // The lead bytes of the ANSI code page's double-byte characters (none:
+    // a single-byte code page).
+    std::string lead_bytes;
     std::string module_path = "C:\\WBOOT.EXE";
     uint32_t time_seconds = 0; // 0: the real clock
 
@@ -65,6 +68,7 @@ struct PosixPlatform {
     // The shell's side of the system.
     uint32_t oem_code_page = 437;
     std::map<std::string, std::string> profile;              // "section/key" -> value
+    bool profile_read_only = false;                          // every write refused
     std::vector<std::string> profile_writes;                 // "section/key=value"
     std::vector<std::pair<uint32_t, uint32_t>> session_ends; // flags and reserved value
     ScreenSize screen{640, 480};

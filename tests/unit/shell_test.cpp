@@ -192,6 +192,30 @@ TEST_F(Program, MissingPortAskedOnceNoThenNoticeThenInstall) {
     EXPECT_EQ(g_posix.started.size(), 1u);
 }
 
+TEST_F(Program, RefusedPortWritesAskNothing) {
+    // A standard user on NT may not change the machine's ports section: with
+    // nothing written there is nothing to log off for.
+    g_posix.profile.erase("ports/COM3:");
+    g_posix.profile_read_only = true;
+    close_when_started();
+    EXPECT_EQ(program_main(nullptr, nullptr, "", 0), 0);
+    EXPECT_TRUE(g_posix.boxes.empty());
+    EXPECT_EQ(g_posix.started.size(), 1u);
+}
+
+TEST_F(Program, AStartPostedAgainDoesNothing) {
+    // Any process may post the start message; the second delivery comes
+    // after the setup program was started.
+    g_posix.on_start = [](const std::string&) {
+        window_post_message(POSIX_WINDOW, MSG_START_INSTALL);
+        window_post_message(POSIX_WINDOW, WM_CLOSE_MESSAGE);
+    };
+    EXPECT_EQ(program_main(nullptr, nullptr, "", 0), 0);
+    EXPECT_EQ(g_posix.started.size(), 1u);
+    EXPECT_TRUE(g_posix.boxes.empty());
+    EXPECT_FALSE(file_exists(machine_.host("TEMP/W80_INST")));
+}
+
 TEST_F(Program, YesLogsOffAndTouchesNothing) {
     g_posix.profile.clear();
     g_posix.box_answers = {ANSWER_YES};

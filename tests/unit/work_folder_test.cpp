@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "archive/fatal_error.h"
 #include "install/work_cleanup.h"
 #include "install/work_folder.h"
@@ -8,10 +10,21 @@
 
 namespace {
 
+bool single_byte(uint8_t) {
+    return false;
+}
+bool cp932_lead(uint8_t b) {
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+bool cp949_lead(uint8_t b) {
+    return b >= 0x81 && b <= 0xFE;
+}
+
 TEST(WorkPath, FromTemporaryPath) {
     struct Case {
         std::string temp;
         std::string work;
+        LeadByteTest lead = single_byte;
     };
     const Case cases[] = {
         {"c:\\windows\\temp\\", "C:\\WINDOWS\\TEMP"},
@@ -23,10 +36,17 @@ TEST(WorkPath, FromTemporaryPath) {
         {"c:\\d\xe9j\xe0\\", "C:\\D\xe9J\xe0"}, // bytes beyond ASCII unchanged
         {"C:\\" + std::string(255, 'a'), "C:\\" + std::string(255, 'A')}, // 258 characters
         {"C:\\" + std::string(254, 'a') + "\\", "C:\\" + std::string(254, 'A')},
+        // Second bytes of double-byte characters that look like letters or
+        // a backslash stay: yamada (CP932), ttombang (CP949), hyou (CP932).
+        {"C:\\Temp\\\x8E\x52\x93\x63\\", "C:\\TEMP\\\x8E\x52\x93\x63", cp932_lead},
+        {"c:\\temp\\\x8C\x63\xB9\xE6\\", "C:\\TEMP\\\x8C\x63\xB9\xE6", cp949_lead},
+        {"C:\\\x95\x5C\\", "C:\\\x95\x5C", cp932_lead},
+        {"C:\\\x95\x5C", "C:\\\x95\x5C", cp932_lead},
+        {"C:\\\x95\x5C", "C:\\\x95", single_byte}, // the same bytes in a single-byte code page
     };
     for (const Case& c : cases) {
         char work[WORK_PATH_SIZE];
-        derive_work_path(c.temp.c_str(), work);
+        derive_work_path(c.temp.c_str(), work, c.lead);
         EXPECT_EQ(work, c.work) << c.temp;
     }
 }
@@ -77,14 +97,63 @@ TEST_F(Prepare, TemporaryFolderAtADriveRootWorksInItsRoot) {
     }
 }
 
-TEST_F(Prepare, ReusesAnExistingWorkSubfolder) {
-    machine_.make_folder("TEMP/W80_INST");
-    write_file(machine_.host("TEMP/W80_INST/OLD.TXT"), {1});
+TEST_F(Prepare, AnExistingWorkSubfolderKeepsOnlyItsSubfolders) {
+    machine_.make_folder("TEMP/W80_INST/OLD");
+    write_file(machine_.host("TEMP/W80_INST/OLD.DLL"), {1});
     write_file(machine_.host("TEMP/W80_INST/W_SETUP.EXE"), {2});
+    write_file(machine_.host("TEMP/W80_INST/OLD/KEPT.TXT"), {3});
     prepare_and_unpack();
     EXPECT_EQ(g_install_ready, 1);
-    EXPECT_EQ(read_file(machine_.host("TEMP/W80_INST/OLD.TXT")), Bytes{1});
+    EXPECT_FALSE(file_exists(machine_.host("TEMP/W80_INST/OLD.DLL")));
     EXPECT_EQ(read_file(machine_.host("TEMP/W80_INST/W_SETUP.EXE")), bytes_of("setup program"));
+    EXPECT_EQ(read_file(machine_.host("TEMP/W80_INST/OLD/KEPT.TXT")), Bytes{3});
+    EXPECT_TRUE(g_posix.pauses.empty()); // the subfolder is no file to retry
+}
+
+// Links planted in the work folder's place or inside it: nothing is written
+// or deleted where they point.
+TEST_F(Prepare, NothingIsWrittenOrDeletedThroughALink) {
+    struct Case {
+        const char* what;
+        const char* link; // on drive C, pointing to ELSEWHERE (or to ELSEWHERE/X.TXT)
+        bool to_file;
+        int ready;
+    };
+    const Case cases[] = {
+        {"the work subfolder", "TEMP/W80_INST", false, 0},
+        {"a member's folder", "TEMP/W80_INST/DATA", false, 1},
+        {"a member's deeper folder", "TEMP/W80_INST/DATA/SUB", false, 1},
+        {"a member's file", "TEMP/W80_INST/DATA/SUB/README.TXT", true, 1},
+    };
+    PackMember setup, readme;
+    setup.name = "W_SETUP.EXE";
+    setup.data = bytes_of("setup program");
+    readme.folder = "DATA\\SUB";
+    readme.name = "README.TXT";
+    readme.data = bytes_of("member");
+    std::string error;
+    write_file(machine_.host("MEDIA/W_SETUP.WPK"), build_archive({setup, readme}, &error));
+    for (const Case& c : cases) {
+        std::filesystem::remove_all(machine_.host("TEMP/W80_INST"));
+        std::filesystem::remove_all(machine_.host("ELSEWHERE"));
+        machine_.make_folder("ELSEWHERE");
+        write_file(machine_.host("ELSEWHERE/X.TXT"), bytes_of("not ours"));
+        const std::string link = machine_.host(c.link);
+        std::filesystem::create_directories(std::filesystem::path(link).parent_path());
+        std::filesystem::create_symlink(machine_.host(c.to_file ? "ELSEWHERE/X.TXT" : "ELSEWHERE"),
+                                        link);
+        g_install_ready = 0;
+        folder_set_current("C:\\");
+        prepare_and_unpack();
+        EXPECT_EQ(g_install_ready, c.ready) << c.what;
+        if (g_install_ready) clean_work_folder();
+        std::vector<std::string> elsewhere;
+        for (const auto& e :
+             std::filesystem::recursive_directory_iterator(machine_.host("ELSEWHERE")))
+            elsewhere.push_back(e.path().filename().string());
+        EXPECT_EQ(elsewhere, std::vector<std::string>{"X.TXT"}) << c.what;
+        EXPECT_EQ(read_file(machine_.host("ELSEWHERE/X.TXT")), bytes_of("not ours")) << c.what;
+    }
 }
 
 TEST_F(Prepare, EndsQuietlyWhenThereIsNoUsableWorkFolder) {

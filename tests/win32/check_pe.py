@@ -4,8 +4,10 @@
 Reads the PE file itself (headers, sections, the import directory) and fails
 when it imports a DLL or a function that the table of allowed imports does
 not list, imports anything by ordinal, asks for an OS or subsystem version
-above 4.0, or is larger than the size limit. Prints the size, the sections
-and the imports.
+above 4.0, or is larger than the size limit; and when it lacks the hardening
+that newer systems apply: a random load address (with its relocations kept),
+data that is never executable, no section both writable and executable.
+Prints the size, the sections and the imports.
 
     check_pe.py PROGRAM ALLOWED_IMPORTS_TSV [--max-size BYTES]
 """
@@ -39,14 +41,19 @@ def read_imports(data):
         "os": struct.unpack_from("<HH", data, opt + 40),
         "subsystem_version": struct.unpack_from("<HH", data, opt + 48),
         "subsystem": struct.unpack_from("<H", data, opt + 68)[0],
+        "dll_characteristics": struct.unpack_from("<H", data, opt + 70)[0],
+        "characteristics": characteristics,
     }
     ndirs = struct.unpack_from("<I", data, opt + 92)[0]
     import_rva, _ = struct.unpack_from("<II", data, opt + 96 + 8) if ndirs > 1 else (0, 0)
+    header["relocations"] = struct.unpack_from("<II", data, opt + 96 + 5 * 8)[1] if ndirs > 5 else 0
     sections = []
     at = opt + optsize
     for i in range(nsections):
         name, vsize, vaddr, rawsize, rawptr = struct.unpack_from("<8sIIII", data, at + 40 * i)
+        flags = struct.unpack_from("<I", data, at + 40 * i + 36)[0]
         sections.append((name.rstrip(b"\0").decode("latin-1"), vsize, vaddr, rawsize, rawptr))
+        header.setdefault("section_flags", []).append(flags)
 
     def offset(rva):
         for _, vsize, vaddr, rawsize, rawptr in sections:
@@ -117,6 +124,15 @@ def main():
         fail(problems, "the header carries a time stamp (%#x)" % header["stamp"])
     if max_size is not None and len(data) > max_size:
         fail(problems, "%d bytes is above the limit of %d" % (len(data), max_size))
+    if not header["dll_characteristics"] & 0x0040:
+        fail(problems, "no random load address (DYNAMIC_BASE)")
+    if header["characteristics"] & 0x0001 or not header["relocations"]:
+        fail(problems, "no relocations for a random load address")
+    if not header["dll_characteristics"] & 0x0100:
+        fail(problems, "data may be executed (no NX_COMPAT)")
+    for (name, _, _, _, _), flags in zip(sections, header["section_flags"]):
+        if flags & 0x80000000 and flags & 0x20000000:
+            fail(problems, "section %s is both writable and executable" % name)
 
     for dll in sorted({d.upper() for d, _ in imports}):
         names = [n for d, n in imports if d.upper() == dll]

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # WBOOT.EXE as the Windows build makes it: only the imports of
-# tests/win32/allowed_imports.tsv, OS and subsystem version 4.0, at most
-# 64 KiB; and the same bytes again from a copy of the sources built in
+# tests/win32/allowed_imports.tsv, OS and subsystem version 4.0, the
+# hardening flags, at most 40 KiB; and the same bytes again from a copy of the sources built in
 # another folder.
 #   check_wboot.sh [WIN_BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 win=${1:-build/win}
-python3 tests/win32/check_pe.py "$win/wboot.exe" tests/win32/allowed_imports.tsv --max-size 65536
+python3 tests/win32/check_pe.py "$win/wboot.exe" tests/win32/allowed_imports.tsv --max-size 40960
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -66,12 +66,12 @@ void check_time_conversion() {
     // 2000-05-17 10:30:42 UTC: seconds field 21, year field 20.
     const uint8_t valid[4] = {0xD5, 0x53, 0xB1, 0x28};
     const uint8_t invalid[4] = {0x00, 0x00, 0xB1, 0x29}; // month 13
-    FILE* f = fopen("TIME.TST", "wb");
-    fputs("x", f);
-    fflush(f);
+    Stream* f = stream_open("TIME.TST", "wb");
+    stream_write(f, "x", 1);
+    stream_flush(f);
     check(set_file_time_from_dos(f, valid), "creation time set from a valid packed time");
     check(!set_file_time_from_dos(f, invalid), "an invalid packed time is not applied");
-    fclose(f);
+    stream_close(f);
     HANDLE h =
         CreateFileA("TIME.TST", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     FILETIME created, accessed, written;
@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
     prepare_and_unpack();
     check(g_install_ready == 1, "unpacked");
     char expected[WORK_PATH_SIZE];
-    derive_work_path(temp, expected);
+    derive_work_path(temp, expected, text_is_lead_byte);
     check(strcmp(g_work_path, expected) == 0, std::string("work path ") + g_work_path);
     char cwd[MAX_PATH];
     GetCurrentDirectoryA(sizeof cwd, cwd);

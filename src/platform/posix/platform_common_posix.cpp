@@ -1,6 +1,7 @@
 // The platform calls that work the same for the host tools and for the
 // tests' stand-in of the system (which takes these from here): seeking, closing
-// and comparing open files, file times, folder listings, and text formatting.
+// and comparing open files, the buffered streams once open, file times,
+// folder listings, and text formatting.
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -43,7 +44,31 @@ bool file_is_same(FileHandle a, FileHandle b) {
            sa.st_ino == sb.st_ino;
 }
 
-bool stream_set_creation_time(FILE* stream, const CalendarTime& utc) {
+void stream_set_buffer(Stream* stream, char* buffer, uint32_t size) {
+    setvbuf(stream, buffer, _IOFBF, size);
+}
+
+size_t stream_read(Stream* stream, void* buffer, size_t size) {
+    return fread(buffer, 1, size, stream);
+}
+
+size_t stream_write(Stream* stream, const void* buffer, size_t size) {
+    return fwrite(buffer, 1, size, stream);
+}
+
+bool stream_seek(Stream* stream, uint32_t offset) {
+    return fseeko(stream, off_t(offset), SEEK_SET) == 0;
+}
+
+bool stream_flush(Stream* stream) {
+    return fflush(stream) == 0;
+}
+
+bool stream_close(Stream* stream) {
+    return fclose(stream) == 0;
+}
+
+bool stream_set_creation_time(Stream* stream, const CalendarTime& utc) {
     // The host keeps no creation time; the modification time stands for it.
     struct timespec times[2];
     times[0].tv_sec = 0;
@@ -53,22 +78,25 @@ bool stream_set_creation_time(FILE* stream, const CalendarTime& utc) {
     return futimens(fileno(stream), times) == 0;
 }
 
-FolderListing listing_start(const char* pattern, char* name, uint32_t size) {
+FolderListing listing_start(const char* pattern, char* name, uint32_t size, bool* is_folder) {
     if (strcmp(pattern, "*.*") != 0) return NO_LISTING; // the only pattern in use
     DIR* dir = opendir(".");
     if (!dir) return NO_LISTING;
-    if (!listing_next(dir, name, size)) {
+    if (!listing_next(dir, name, size, is_folder)) {
         closedir(dir);
         return NO_LISTING;
     }
     return dir;
 }
 
-bool listing_next(FolderListing listing, char* name, uint32_t size) {
+bool listing_next(FolderListing listing, char* name, uint32_t size, bool* is_folder) {
     for (;;) {
         const dirent* entry = readdir(static_cast<DIR*>(listing));
         if (!entry) return false;
-        if (copy_name(entry->d_name, name, size)) return true;
+        if (!copy_name(entry->d_name, name, size)) continue;
+        struct stat st;
+        *is_folder = stat(entry->d_name, &st) == 0 && S_ISDIR(st.st_mode);
+        return true;
     }
 }
 

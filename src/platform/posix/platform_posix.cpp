@@ -98,6 +98,12 @@ bool file_delete(const char* path) {
     return unlink(host.c_str()) == 0;
 }
 
+bool path_is_link(const char* path) {
+    const std::string host = host_path(path);
+    struct stat st;
+    return !host.empty() && lstat(host.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 void system_get_version(WindowsVersion* version) {
     // A host is no Windows version; it reports the NT line without a number.
     *version = WindowsVersion{0, 0, 2, ""};
@@ -129,6 +135,10 @@ bool program_get_own_path(char* buffer, uint32_t size) {
     }
     if (!first[0]) return program_get_module_path(buffer, size);
     return copy_out(windows_form(first), buffer, size);
+}
+
+bool text_is_lead_byte(uint8_t) {
+    return false; // host paths are UTF-8, which has no double-byte characters
 }
 
 uint32_t system_time_seconds() {

@@ -2,9 +2,8 @@
 // installer has always used for it.
 #include <windows.h>
 
-#include <io.h>
-#include <stdarg.h>
-#include <string.h>
+#include <cstdarg>
+#include <cstring>
 
 #include "platform/platform.h"
 #include "platform/win32/command_line_win32.h"
@@ -43,26 +42,6 @@ bool file_is_same(FileHandle a, FileHandle b) {
            ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
 }
 
-FILE* stream_open(const char* path, const char* mode) {
-    return fopen(path, mode);
-}
-
-bool stream_set_creation_time(FILE* stream, const CalendarTime& utc) {
-    SYSTEMTIME st;
-    st.wYear = WORD(utc.year);
-    st.wMonth = WORD(utc.month);
-    st.wDayOfWeek = 0; // ignored by the conversion
-    st.wDay = WORD(utc.day);
-    st.wHour = WORD(utc.hour);
-    st.wMinute = WORD(utc.minute);
-    st.wSecond = WORD(utc.second);
-    st.wMilliseconds = 0;
-    FILETIME created;
-    if (!SystemTimeToFileTime(&st, &created)) return false;
-    const HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
-    return SetFileTime(file, &created, nullptr, nullptr) != 0;
-}
-
 bool folder_get_current(char* buffer, uint32_t size) {
     const DWORD n = GetCurrentDirectoryA(size, buffer);
     return n != 0 && n < size;
@@ -84,30 +63,37 @@ bool file_delete(const char* path) {
     return DeleteFileA(path) != 0;
 }
 
+bool path_is_link(const char* path) {
+    // Windows 95 and NT 4.0 know no reparse points and never set the bit.
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 namespace {
-bool copy_name(const WIN32_FIND_DATAA& found, char* name, uint32_t size) {
+bool copy_name(const WIN32_FIND_DATAA& found, char* name, uint32_t size, bool* is_folder) {
     const size_t n = strlen(found.cFileName);
     if (n + 1 > size) return false;
     memcpy(name, found.cFileName, n + 1);
+    *is_folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     return true;
 }
 } // namespace
 
-FolderListing listing_start(const char* pattern, char* name, uint32_t size) {
+FolderListing listing_start(const char* pattern, char* name, uint32_t size, bool* is_folder) {
     WIN32_FIND_DATAA found;
     const HANDLE listing = FindFirstFileA(pattern, &found);
     if (listing == INVALID_HANDLE_VALUE) return NO_LISTING;
-    if (!copy_name(found, name, size) && !listing_next(listing, name, size)) {
+    if (!copy_name(found, name, size, is_folder) && !listing_next(listing, name, size, is_folder)) {
         FindClose(listing);
         return NO_LISTING;
     }
     return listing;
 }
 
-bool listing_next(FolderListing listing, char* name, uint32_t size) {
+bool listing_next(FolderListing listing, char* name, uint32_t size, bool* is_folder) {
     WIN32_FIND_DATAA found;
     while (FindNextFileA(listing, &found))
-        if (copy_name(found, name, size)) return true;
+        if (copy_name(found, name, size, is_folder)) return true;
     return false;
 }
 
@@ -136,26 +122,49 @@ bool program_get_module_path(char* buffer, uint32_t size) {
     return n != 0 && n < size;
 }
 
-bool program_get_own_path(char* buffer, uint32_t size) {
+namespace {
+// The program's own path as remember_own_path found it; empty when it did
+// not fit.
+char g_own_path[MAX_PATH];
+} // namespace
+
+void remember_own_path() {
     // The program's name as the runtime start-up would give it in element 0
     // of the argument vector; the module's name when the command line has none.
     const CommandLineHead head = split_command_line(GetCommandLineA());
-    if (head.name_length == 0) return program_get_module_path(buffer, size);
-    if (head.name_length + 1 > size) return false;
-    memcpy(buffer, head.name, head.name_length);
-    buffer[head.name_length] = '\0';
+    if (head.name_length == 0) {
+        if (!program_get_module_path(g_own_path, sizeof g_own_path)) g_own_path[0] = '\0';
+        return;
+    }
+    char name[MAX_PATH];
+    if (head.name_length + 1 > sizeof name) return;
+    memcpy(name, head.name, head.name_length);
+    name[head.name_length] = '\0';
+    if (!own_path_is_relative(name, text_is_lead_byte)) {
+        memcpy(g_own_path, name, head.name_length + 1);
+        return;
+    }
+    // Relative to the folder current now, before anything changes it.
+    const DWORD n = GetFullPathNameA(name, sizeof g_own_path, g_own_path, nullptr);
+    if (n == 0 || n >= sizeof g_own_path) g_own_path[0] = '\0';
+}
+
+bool program_get_own_path(char* buffer, uint32_t size) {
+    const size_t n = strlen(g_own_path);
+    if (n == 0 || n + 1 > size) return false;
+    memcpy(buffer, g_own_path, n + 1);
     return true;
 }
 
+bool text_is_lead_byte(uint8_t byte) {
+    return IsDBCSLeadByte(byte) != 0;
+}
+
 uint32_t system_time_seconds() {
-    constexpr uint64_t TICKS_PER_SECOND = 10000000;             // FILETIME counts 100 ns
-    constexpr uint64_t TICKS_1601_TO_1970 = 116444736000000000; // 369 years
     SYSTEMTIME utc;
     GetSystemTime(&utc);
-    FILETIME now;
-    if (!SystemTimeToFileTime(&utc, &now)) return 0;
-    const uint64_t ticks = uint64_t(now.dwHighDateTime) << 32 | now.dwLowDateTime;
-    return uint32_t((ticks - TICKS_1601_TO_1970) / TICKS_PER_SECOND);
+    const CalendarTime now = {utc.wYear, utc.wMonth, utc.wDay, utc.wHour, utc.wMinute, utc.wSecond};
+    return uint32_t(unix_from_calendar(now));
 }
 
 int text_format(char* buffer, uint32_t size, const char* format, ...) {
@@ -207,8 +216,8 @@ uint32_t profile_read(const char* section, const char* key, char* buffer, uint32
     return GetProfileStringA(section, key, "", buffer, size);
 }
 
-void profile_write(const char* section, const char* key, const char* value) {
-    WriteProfileStringA(section, key, value);
+bool profile_write(const char* section, const char* key, const char* value) {
+    return WriteProfileStringA(section, key, value) != 0;
 }
 
 void session_end(uint32_t flags, uint32_t reserved) {
