@@ -15,6 +15,7 @@
 #include "install/setup_launch.h"
 #include "install/work_cleanup.h"
 #include "install/work_folder.h"
+#include "platform/win32/command_line_win32.h"
 
 namespace {
 
@@ -122,6 +123,7 @@ void check_cleanup(HWND window, const char* hold, bool expect_removed, DWORD min
 } // namespace
 
 int main(int argc, char** argv) {
+    remember_own_path(); // as the program's entry does, before the folder changes
     g_report = fopen(argc > 1 ? argv[1] : "platform_check.txt", "w");
     if (!g_report) return 99;
     HWND window = make_window();

@@ -6,8 +6,10 @@
 #include <cstdio>
 
 #include "install/work_folder.h"
+#include "platform/win32/command_line_win32.h"
 
 int main() {
+    remember_own_path(); // as the program's entry does, before the folder changes
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);

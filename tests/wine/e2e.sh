@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # WBOOT.EXE end to end under Wine on a virtual display: a good medium, the
 # serial-port question, the failures, the splash on screen in English and
-# Korean, and the Windows-version filter.
+# Korean, the Windows-version filter, and what today's Windows asks of it:
+# planted DLLs, planted links, a relative start, double-byte folder names.
 # Usage: e2e.sh BUILD_WIN_DIR WPK [CASE...]   (no case: all of them)
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -55,15 +56,16 @@ new_prefix() {
   wine_seed_ports "$work/pfx-$1" "${PORTS_ALL[@]}"
 }
 
-# run_medium NAME [RULES [EXE]]: runs NAME/WBOOT.EXE (or EXE) with boxes
-# answered by RULES; the stand-in records into NAME.rec; boxes go to
-# NAME.boxes. Sets RC, MS and BOXRC (the box answerer's exit code: 0 when it
-# was stopped, not when something ended it before).
+# run_medium NAME [RULES [EXE [ARGS...]]]: runs NAME/WBOOT.EXE (or EXE with
+# ARGS) with boxes answered by RULES; the stand-in records into NAME.rec;
+# boxes go to NAME.boxes. Sets RC, MS and BOXRC (the box answerer's exit
+# code: 0 when it was stopped, not when something ended it before).
 run_medium() {
   local name=$1 rules=${2:-"*=OK"} exe=${3:-$work/$1/WBOOT.EXE} t0
+  shift $(($# < 3 ? $# : 3))
   boxclick_start "$work/$name.boxes" "$rules" 60 || return 1
   t0=$(date +%s%N)
-  WSTUB_RECORD="$(wine_winpath "$work/$name.rec")" wine_run "$exe"
+  WSTUB_RECORD="$(wine_winpath "$work/$name.rec")" wine_run "$exe" "$@"
   RC=$WINE_RC
   MS=$((($(date +%s%N) - t0) / 1000000))
   boxclick_stop
@@ -126,7 +128,7 @@ if want good; then
   # (and so the work folder itself) where they are.
   left=$(cd "$(work_folder)" 2>/dev/null && find . -type f | sort | tr '\n' ' ')
   expect '[ "$left" = "./DATA/README.TXT ./DATA/SUB/TABLE.TXT " ]' "after the close request only the member folders stay: $left"
-  echo "  info good-medium run (with member folders: 10 pauses for the folder) took $MS ms"
+  echo "  info good-medium run (with member folders) took $MS ms"
 
   new_prefix flat && make_medium flat "$work/flat-tree" && run_medium flat
   expect '[ "$RC" = 0 ] && [ -n "$(rec flat cmdline)" ]' "a medium without folders runs"
@@ -272,6 +274,85 @@ if want version; then
       expect 'grep -q "^file=UTIL.DLL" "$work/$v.record" && ! grep -q "^file=UTIL.DL_" "$work/$v.record"' "NT 4.0: UTIL.DL_ left out"
     fi
   done
+fi
+
+if want planted; then
+  echo "== DLLs planted beside WBOOT.EXE, looked for there as Windows looks"
+  new_prefix planted && make_medium planted "$work/flat-tree"
+  for dll in CRTDLL UXTHEME DWMAPI; do cp "$WINE_TOOLS_DIR/$dll.DLL" "$work/planted/"; done
+  WINEDLLOVERRIDES="$WINEDLLOVERRIDES;crtdll,uxtheme,dwmapi=n,b" run_medium planted
+  expect '[ "$RC" = 0 ] && [ -n "$(rec planted cmdline)" ] && [ ! -s "$work/planted.boxes" ]' "installs as usual"
+  loaded=$(cd "$work/planted" && ls -- *.LOADED 2>/dev/null | tr '\n' ' ')
+  expect '[ -z "$loaded" ]' "no planted DLL was loaded: ${loaded:-none}"
+fi
+
+if want links; then
+  echo "== links at and in the work folder, and files an earlier run left there"
+  for kind in folder member leftovers; do
+    name=link-$kind
+    new_prefix "$name" && make_medium "$name" "$work/tree"
+    wf=$(work_folder)
+    other="$work/other-$kind"
+    mkdir -p "$other" && printf 'mine\r\n' >"$other/KEEP1.TXT" && printf 'mine too\r\n' >"$other/KEEP2.TXT"
+    case $kind in
+    folder) ln -s "$other" "$wf" ;;
+    member) mkdir -p "$wf" && ln -s "$other" "$wf/DATA" ;;
+    leftovers) mkdir -p "$wf/OLD" && printf x >"$wf/OLD.DLL" && printf y >"$wf/OLD/KEPT.TXT" && ln -s "$other" "$wf/LINKED" ;;
+    esac
+    run_medium "$name"
+    left=$(cd "$other" && find . | LC_ALL=C sort | tr '\n' ' ')
+    expect '[ "$left" = ". ./KEEP1.TXT ./KEEP2.TXT " ] && [ "$(cat "$other/KEEP1.TXT")" = "$(printf "mine\r")" ]' \
+      "$kind: the folder a link names holds its own files only: $left"
+    case $kind in
+    folder)
+      expect '[ "$(box_captions "$name")" = "Fatal error (Please check Disk)|" ] && [ -z "$(rec "$name" cmdline)" ]' \
+        "a linked work folder is not entered: the failure box, no setup: $(box_captions "$name")" ;;
+    member)
+      expect '[ -n "$(rec "$name" cmdline)" ] && grep -q "^file=UTIL.DLL" "$work/$name.record" && ! grep -q "^file=DATA.README.TXT" "$work/$name.record"' \
+        "a linked member folder: setup started, its members left out" ;;
+    leftovers)
+      expect '[ -n "$(rec "$name" cmdline)" ] && ! grep -q "^file=OLD.DLL" "$work/$name.record" && grep -q "^file=OLD.KEPT.TXT" "$work/$name.record"' \
+        "an old file is gone before setup starts, an old subfolder stays" ;;
+    esac
+  done
+fi
+
+if want relative; then
+  echo "== started by a relative path from a command prompt"
+  for how in sub dot; do
+    name=relative-$how
+    new_prefix "$name" && make_medium "$name" "$work/flat-tree"
+    disk="$WINEPREFIX/drive_c/MEDIA/DISK1"
+    mkdir -p "$disk" && cp "$work/$name/WBOOT.EXE" "$work/$name/W_SETUP.WPK" "$disk/"
+    if [ $how = sub ]; then
+      run_medium "$name" "*=OK" "$WINE_TOOLS_DIR/launch.exe" 'C:\MEDIA' 'DISK1\WBOOT.EXE'
+    else
+      run_medium "$name" "*=OK" "$WINE_TOOLS_DIR/launch.exe" 'C:\MEDIA\DISK1' '.\WBOOT.EXE'
+    fi
+    read -r _ _ _ own <<<"$(rec "$name" cmdline)"
+    expect '[ "$RC" = 0 ] && [ ! -s "$work/$name.boxes" ] && grep -q "^file=README.TXT" "$work/$name.record"' \
+      "$how: unpacked from the medium, no box: $(box_captions "$name")"
+    expect '[ "$own" = "C:\\MEDIA\\DISK1\\WBOOT.EXE" ]' "$how: setup got the absolute path: $own"
+  done
+fi
+
+if want codepages; then
+  echo "== temporary folders with double-byte names"
+  while read -r name locale codepage folder; do
+    new_prefix "$name" && make_medium "$name" "$work/flat-tree"
+    temp=$(wine_temp_dir "$WINEPREFIX")
+    mkdir -p "$temp/$folder"
+    bytes=$(printf '%s' "$folder" | iconv -f UTF-8 -t "CP$codepage" | od -An -tx1 -v | tr -d ' \n' | sed 's/../\\x&/g')
+    WINE_LC_ALL=$locale run_medium "$name" "*=OK" "$WINE_TOOLS_DIR/launch.exe" 'C:\' \
+      "$(wine_winpath "$work/$name/WBOOT.EXE")" "C:\\users\\$(basename "$(dirname "$temp")")\\Temp\\$bytes"
+    expect '[ "$RC" = 0 ] && [ -n "$(rec "$name" cmdline)" ] && [ ! -s "$work/$name.boxes" ]' \
+      "$folder (code page $codepage): installs, no box: $(box_captions "$name")"
+    expect '[ -d "$temp/$folder" ] && [ ! -e "$temp/$folder/W80_INST" ]' "$folder: work folder removed after the close request"
+  done <<'EOF'
+cp932-yamada ja_JP.UTF-8 932 山田
+cp949-ttombang ko_KR.UTF-8 949 똠방
+cp932-nihon ja_JP.UTF-8 932 日本
+EOF
 fi
 
 if want checksum; then
