@@ -24,10 +24,16 @@ bool has_drive(const char* path) {
     return std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':';
 }
 
+// Backslashes become slashes; the second byte of a double-byte character
+// (see PosixPlatform::lead_bytes) stays, whatever its value.
 std::string slashes(const char* path) {
     std::string s(path);
-    for (char& c : s)
-        if (c == '\\') c = '/';
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (text_is_lead_byte(uint8_t(s[i])))
+            ++i;
+        else if (s[i] == '\\')
+            s[i] = '/';
+    }
     return s;
 }
 

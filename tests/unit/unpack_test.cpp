@@ -355,6 +355,14 @@ TEST_F(Unpack, BareProgramNameReadsFromTheModuleFolder) {
     EXPECT_EQ(read_file(machine_.host("WORK/A.TXT")), Bytes{9});
 }
 
+TEST_F(Unpack, ProgramNameEndingInA5CSecondByteReadsFromItsFolder) {
+    put_archive({member("", "A.TXT", {9})});
+    g_posix.lead_bytes = "\x95";
+    g_posix.own_path = "C:\\MEDIA\\\x95\x5C.EXE";
+    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(read_file(machine_.host("WORK/A.TXT")), Bytes{9});
+}
+
 TEST_F(Unpack, PathsBeyondTheirSlotsAreRefused) {
     put_archive(
         {member(std::string(200, 'F'), std::string(60, 'N'), {1}), member("", "OK.TXT", {2})});
@@ -394,7 +402,10 @@ TEST_F(Unpack, MakeDirectoryPathLevelByLevel) {
         {"", "WORK", "C:\\WORK"},
         // ".." never climbs above the root of the drive.
         {"..\\..\\..\\UP", "UP", "C:\\UP"},
+        // In code page 932, 0x95 0x5C is one character, not 0x95 and a separator.
+        {"\x95\x5C\\B", "WORK/\x95\x5C/B", "C:\\WORK\\\x95\x5C\\B"},
     };
+    g_posix.lead_bytes = "\x95";
     for (const Case& c : cases) {
         ASSERT_TRUE(folder_set_current("C:\\WORK"));
         EXPECT_EQ(make_directory_path(c.folder), 1);
