@@ -9,6 +9,7 @@
 #include "archive/entry_decoder.h"
 #include "archive/fatal_error.h"
 #include "archive/path_text.h"
+#include "archive/sha256.h"
 
 namespace {
 
@@ -150,6 +151,19 @@ bool set_file_time_from_dos(Stream* output, const uint8_t dos_date_time[4]) {
     return stream_set_creation_time(output, t);
 }
 
+namespace {
+
+// Whether the file `name` in the current folder is the open file `source`.
+bool is_same_file(FileHandle source, const char* name) {
+    const FileHandle existing = file_open_for_reading(name);
+    if (existing == FILE_HANDLE_ERROR) return false;
+    const bool same = file_is_same(source, existing);
+    file_close(existing);
+    return same;
+}
+
+} // namespace
+
 int copy_archive_to_work_folder(const char* archive_name) {
     char* buffer = static_cast<char*>(malloc(COPY_BLOCK_SIZE));
     if (!buffer) return -1;
@@ -161,25 +175,31 @@ int copy_archive_to_work_folder(const char* archive_name) {
         free(buffer);
         return -1;
     }
-    // Started from this very folder: the archive is already here, and
-    // creating the copy would truncate it.
-    const FileHandle existing = file_open_for_reading(archive_name);
-    if (existing != FILE_HANDLE_ERROR) {
-        const bool same = file_is_same(source, existing);
-        file_close(existing);
-        if (same) {
+    // A program bound to its archive (the digest is part of what its
+    // signature covers) unpacks no other: the copy reads every byte anyway,
+    // and hashes them on the way.
+    uint8_t wanted[SHA256_DIGEST_SIZE];
+    const bool bound = program_get_archive_digest(wanted);
+    FileHandle target = FILE_HANDLE_ERROR;
+    if (is_same_file(source, archive_name)) {
+        // Started from this very folder: the archive is already here, and
+        // creating the copy would truncate it. It is only read, to check it.
+        g_archive_is_original = true;
+        if (!bound) {
             file_close(source);
             free(buffer);
-            g_archive_is_original = true;
             return 1;
         }
+    } else {
+        target = file_create(archive_name);
+        if (target == FILE_HANDLE_ERROR) {
+            file_close(source);
+            free(buffer);
+            return -1;
+        }
     }
-    const FileHandle target = file_create(archive_name);
-    if (target == FILE_HANDLE_ERROR) {
-        file_close(source);
-        free(buffer);
-        return -1;
-    }
+    Sha256 hash;
+    sha256_start(hash);
     const int32_t size = file_size_of(source);
     int result = size < 0 ? -1 : 1;
     for (int32_t copied = 0; result == 1 && copied != size;) {
@@ -187,19 +207,25 @@ int copy_archive_to_work_folder(const char* archive_name) {
             uint32_t(size - copied) < COPY_BLOCK_SIZE ? uint32_t(size - copied) : COPY_BLOCK_SIZE;
         if (file_read(source, buffer, block) != block) {
             result = -1; // a short or failed read: the copy is not whole
-        } else if (file_write(target, buffer, block) != block) {
+        } else if (target != FILE_HANDLE_ERROR && file_write(target, buffer, block) != block) {
             file_close(source);
             file_close(target);
             free(buffer);
             show_box("Disk write error !!. Check disk space", "Write error");
             return -1;
         } else {
+            if (bound) sha256_update(hash, buffer, block);
             copied += int32_t(block);
         }
     }
     file_close(source);
-    file_close(target);
+    if (target != FILE_HANDLE_ERROR) file_close(target);
     free(buffer);
+    if (result == 1 && bound) {
+        uint8_t got[SHA256_DIGEST_SIZE];
+        sha256_finish(hash, got);
+        if (memcmp(got, wanted, SHA256_DIGEST_SIZE) != 0) result = -1;
+    }
     return result;
 }
 

@@ -37,7 +37,9 @@ bool archive_source_path(const char* archive_name, char* path);
 
 // Copies the archive beside the program into the current folder in 4096-byte
 // blocks: 1 when copied (or when the archive already is that file), -1 on any
-// failure. A short write shows the "Write error" box first.
+// failure. A short write shows the "Write error" box first. A program that
+// carries its archive's digest also hashes what it copies: an archive that
+// does not match is a failure too (the copy stays).
 int copy_archive_to_work_folder(const char* archive_name);
 
 // The size of an open file; the position is left where it was.

@@ -122,6 +122,11 @@ void system_get_temp_path(char* buffer, uint32_t size);
 bool program_get_own_path(char* buffer, uint32_t size);
 // The full file name of the running module. False when it does not fit.
 bool program_get_module_path(char* buffer, uint32_t size);
+// The SHA-256 of its archive that the program file carries (the resource
+// ARCHIVE_DIGEST, which wpk medium fills in before the program is signed),
+// into `digest` (32 bytes). False when the program carries none: no such
+// resource, or all zeros, as the build leaves it.
+bool program_get_archive_digest(uint8_t* digest);
 
 // True when `byte` starts a double-byte character in the system's ANSI code
 // page (932, 936, 949 and 950 have them): the byte after it is the second

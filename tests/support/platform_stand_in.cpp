@@ -216,6 +216,12 @@ bool program_get_module_path(char* buffer, uint32_t size) {
     return copy_out(g_posix.module_path, buffer, size);
 }
 
+bool program_get_archive_digest(uint8_t* digest) {
+    if (g_posix.archive_digest.size() != 32) return false;
+    memcpy(digest, g_posix.archive_digest.data(), 32);
+    return true;
+}
+
 uint32_t system_time_seconds() {
     return g_posix.time_seconds ? g_posix.time_seconds : uint32_t(time(nullptr));
 }

@@ -40,7 +40,8 @@ struct PosixPlatform {
     // a single-byte code page).
     std::string lead_bytes;
     std::string module_path = "C:\\WBOOT.EXE";
-    uint32_t time_seconds = 0; // 0: the real clock
+    std::vector<uint8_t> archive_digest; // 32 bytes: the program is bound to its archive
+    uint32_t time_seconds = 0;           // 0: the real clock
 
     std::vector<uint32_t> pauses;
     bool real_pauses = true;

@@ -124,6 +124,10 @@ bool program_get_module_path(char* buffer, uint32_t size) {
     return copy_out(windows_form(path), buffer, size);
 }
 
+bool program_get_archive_digest(uint8_t*) {
+    return false; // a host tool carries no archive of its own
+}
+
 bool program_get_own_path(char* buffer, uint32_t size) {
     // The first word of the command line, as the program was started.
     char first[PATH_MAX] = "";
