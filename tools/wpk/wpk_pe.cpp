@@ -48,8 +48,8 @@ std::string ascii_of(const PeImage& image, size_t at, size_t units) {
 
 // Looks for `key` among the String nodes below the version node at `at`
 // (wLength, wValueLength, wType, szKey, padding, value, children).
-std::string find_version_value(const PeImage& image, size_t at, size_t end,
-                               const std::string& key, int depth) {
+std::string find_version_value(const PeImage& image, size_t at, size_t end, const std::string& key,
+                               int depth) {
     while (at + 6 < end && depth < 4) {
         const uint32_t length = pe_u16(image, at);
         if (length < 6 || at + length > end) break;
@@ -125,8 +125,8 @@ void pe_directory(const PeImage& image, unsigned index, uint32_t* address, uint3
     *size = pe_u32(image, image.optional + 100 + 8 * index);
 }
 
-bool pe_find_resource(const PeImage& image, uint16_t type, const std::string& name,
-                      size_t* offset, uint32_t* size) {
+bool pe_find_resource(const PeImage& image, uint16_t type, const std::string& name, size_t* offset,
+                      uint32_t* size) {
     uint32_t rva, length;
     pe_directory(image, 2, &rva, &length);
     const size_t base = rva ? pe_file_offset(image, rva) : 0;

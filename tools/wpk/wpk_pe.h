@@ -35,8 +35,8 @@ void pe_directory(const PeImage& image, unsigned index, uint32_t* address, uint3
 // The first language's data of the resource of numeric `type` and `name`
 // (a name, or "#N" for the number N): its file offset and size. False when
 // there is none.
-bool pe_find_resource(const PeImage& image, uint16_t type, const std::string& name,
-                      size_t* offset, uint32_t* size);
+bool pe_find_resource(const PeImage& image, uint16_t type, const std::string& name, size_t* offset,
+                      uint32_t* size);
 
 // A value of the version information's string table ("OriginalFilename",
 // "FileVersion", ...), in ASCII; empty when absent.

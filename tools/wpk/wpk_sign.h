@@ -1,0 +1,49 @@
+// A medium's proof of origin: the archive's SHA-256 written into the
+// program's ARCHIVE_DIGEST resource (so that the program's signature covers
+// the archive too), the Authenticode signature of the program through
+// osslsigncode, and the checks of both.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "archive/sha256.h"
+
+constexpr const char SIGN_TOOL[] = "osslsigncode";
+
+// The SHA-256 of a file. False after saying why in `error`.
+bool file_sha256(const std::string& path, uint8_t digest[SHA256_DIGEST_SIZE], std::string* error);
+
+// Writes the archive's digest into the program file's ARCHIVE_DIGEST room,
+// in place. False when the program has no such room, or cannot be written.
+bool bind_program(const std::string& program, const uint8_t digest[SHA256_DIGEST_SIZE],
+                  std::string* error);
+
+// The digest a program carries: false when it has no room or an empty one.
+bool bound_digest(const std::string& program, uint8_t digest[SHA256_DIGEST_SIZE]);
+
+struct SignRequest {
+    std::string pkcs12;        // certificate and key
+    std::string password_file; // empty: no password; "-": standard input
+    std::string timestamp_url; // empty: no time stamp
+    bool fixed_time = false;   // sign at `time` (seconds since 1970), for reproducible bytes
+    int64_t time = 0;
+};
+
+// Signs `in` (SHA-256 Authenticode) into the new file `out`, then verifies
+// the signature of `out`. False after saying why; the key and the password
+// never appear in an argument list or a message.
+bool sign_program(const SignRequest& request, const std::string& in, const std::string& out,
+                  std::string* error);
+
+struct SignatureReport {
+    bool is_signed = false; // carries a signature
+    bool intact = false;    // the signature is sound and matches the program's bytes
+    bool trusted = false;   // its certificate chain ends at a trusted certificate
+    std::string signer;     // the signing certificate's subject
+    std::string problem;    // why it is not intact or not trusted
+};
+
+// What the program's signature says. `trust` is a PEM file of trusted
+// certificates; empty: the system's.
+SignatureReport inspect_signature(const std::string& program, const std::string& trust);
