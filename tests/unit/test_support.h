@@ -4,10 +4,22 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <ostream>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "platform_stand_in.h"
 #include "test_data.h"
+
+// Message boxes compared whole, and printed readably when they differ.
+inline bool operator==(const RecordedBox& a, const RecordedBox& b) {
+    return std::tie(a.owner, a.text, a.caption, a.style) ==
+           std::tie(b.owner, b.text, b.caption, b.style);
+}
+inline void PrintTo(const RecordedBox& b, std::ostream* out) {
+    *out << "{" << b.owner << " \"" << b.text << "\" \"" << b.caption << "\" " << b.style << "}";
+}
 
 Bytes bytes_of(const std::string& text);
 
