@@ -155,12 +155,10 @@ TEST_F(Program, StartedFromTheWorkFolderKeepsTheMedium) {
 TEST_F(Program, FailedUnpackShowsTheOwnedFailureBoxAndKeepsTheFiles) {
     std::filesystem::remove(machine_.host("MEDIA/W_SETUP.WPK"));
     EXPECT_EQ(program_main(nullptr, nullptr, "", 0), 0);
-    ASSERT_EQ(g_posix.boxes.size(), 2u);
-    EXPECT_EQ(g_posix.boxes[0].caption, "Copy error");
-    EXPECT_EQ(g_posix.boxes[1].text, "Can't continue Installation.");
-    EXPECT_EQ(g_posix.boxes[1].caption, "Fatal error (Please check Disk)");
-    EXPECT_EQ(g_posix.boxes[1].owner, POSIX_WINDOW);
-    EXPECT_EQ(g_posix.boxes[1].style, BOX_OK);
+    EXPECT_EQ(g_posix.boxes,
+              (std::vector<RecordedBox>{{NO_OWNER, "W_SETUP.WPK", "Copy error", BOX_OK},
+                                        {POSIX_WINDOW, "Can't continue Installation.",
+                                         "Fatal error (Please check Disk)", BOX_OK}}));
     EXPECT_TRUE(g_posix.started.empty());
     EXPECT_TRUE(file_exists(machine_.host("TEMP/W80_INST"))); // not cleaned
     EXPECT_EQ(g_posix.window_events.back(), "quit 0");
@@ -171,8 +169,8 @@ TEST_F(Program, FailedStartShowsTheFailureBoxAndCleans) {
     g_ui_language = UI_KOREAN;
     g_posix.oem_code_page = 949;
     EXPECT_EQ(program_main(nullptr, nullptr, "", 0), 0);
-    ASSERT_EQ(g_posix.boxes.size(), 1u);
-    EXPECT_STREQ(g_posix.boxes[0].caption.c_str(), FAILURE_TEXTS[UI_KOREAN].caption);
+    EXPECT_EQ(g_posix.boxes, (std::vector<RecordedBox>{{POSIX_WINDOW, FAILURE_TEXTS[1].text,
+                                                        FAILURE_TEXTS[1].caption, BOX_OK}}));
     EXPECT_TRUE(g_posix.hidden.empty());
     EXPECT_FALSE(file_exists(machine_.host("TEMP/W80_INST"))); // the unpack had succeeded
 }
@@ -183,12 +181,12 @@ TEST_F(Program, MissingPortAskedOnceNoThenNoticeThenInstall) {
     close_when_started();
     EXPECT_EQ(program_main(nullptr, nullptr, "", 0), 0);
     EXPECT_EQ(g_posix.profile_writes, std::vector<std::string>{"ports/COM3:=9600,n,8,1"});
-    ASSERT_EQ(g_posix.boxes.size(), 2u);
-    EXPECT_EQ(g_posix.boxes[0].caption, "Notice from Wendle : restarting window");
-    EXPECT_EQ(g_posix.boxes[0].style, BOX_YES_NO | BOX_ICON_QUESTION);
-    EXPECT_EQ(g_posix.boxes[0].owner, NO_OWNER);
-    EXPECT_EQ(g_posix.boxes[1].caption, "Notice from Wendle");
-    EXPECT_EQ(g_posix.boxes[1].style, BOX_OK | BOX_ICON_INFORMATION);
+    EXPECT_EQ(g_posix.boxes,
+              (std::vector<RecordedBox>{{NO_OWNER, PORT_TEXTS[0].question_text,
+                                         "Notice from Wendle : restarting window",
+                                         BOX_YES_NO | BOX_ICON_QUESTION},
+                                        {NO_OWNER, PORT_TEXTS[0].notice_text, "Notice from Wendle",
+                                         BOX_OK | BOX_ICON_INFORMATION}}));
     EXPECT_EQ(g_posix.started.size(), 1u);
 }
 
@@ -223,8 +221,9 @@ TEST_F(Program, YesLogsOffAndTouchesNothing) {
     EXPECT_EQ(program_main(nullptr, nullptr, "", 0), 0);
     EXPECT_EQ(g_posix.session_ends,
               (std::vector<std::pair<uint32_t, uint32_t>>{{0u, 0xFFFFFFFFu}})); // log-off
-    ASSERT_EQ(g_posix.boxes.size(), 1u);
-    EXPECT_STREQ(g_posix.boxes[0].caption.c_str(), PORT_TEXTS[UI_KOREAN].question_caption);
+    EXPECT_EQ(g_posix.boxes, (std::vector<RecordedBox>{{NO_OWNER, PORT_TEXTS[1].question_text,
+                                                        PORT_TEXTS[1].question_caption,
+                                                        BOX_YES_NO | BOX_ICON_QUESTION}}));
     EXPECT_TRUE(g_posix.window_events.empty());
     EXPECT_FALSE(file_exists(machine_.host("TEMP/W80_INST")));
 }
