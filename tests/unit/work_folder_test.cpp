@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 
 #include "archive/fatal_error.h"
@@ -34,6 +35,7 @@ TEST(WorkPath, FromTemporaryPath) {
         {"\\\\server\\share\\tmp\\", "\\\\SERVER\\SHARE\\TMP"},
         {"", ""},
         {"c:\\d\xe9j\xe0\\", "C:\\D\xe9J\xe0"}, // bytes beyond ASCII unchanged
+        {"c:\\`az{@AZ[", "C:\\`AZ{@AZ["},       // the letters' ends and the bytes beside them
         {"C:\\" + std::string(255, 'a'), "C:\\" + std::string(255, 'A')}, // 258 characters
         {"C:\\" + std::string(254, 'a') + "\\", "C:\\" + std::string(254, 'A')},
         // Second bytes of double-byte characters that look like letters or
@@ -77,6 +79,63 @@ TEST_F(Prepare, UnpacksIntoTheWorkSubfolder) {
     ASSERT_TRUE(folder_get_current(cwd, sizeof cwd));
     EXPECT_STREQ(cwd, "C:\\TEMP\\W80_INST");
     EXPECT_TRUE(g_posix.boxes.empty());
+}
+
+// Each slot at its limit and one past it: the own path (255 characters), its
+// folder and the archive's name (255), the current folder the unpack keeps
+// (253: the work path and "\\W80_INST"), a member's folder, backslash and name
+// (255), and the temporary path the system may hand over (258).
+TEST_F(Prepare, PathSlotsHoldTheirLimitAndRefuseOneMore) {
+    struct Case {
+        const char* what;
+        std::string own_path, temp_path, member_folder, member_name;
+        int ready;
+        size_t boxes, work_path; // boxes shown, length of the work path
+    };
+    const std::string media = "C:\\MEDIA\\", temp = "C:\\TEMP\\";
+    const Case cases[] = {
+        {"own path 255", media + std::string(246, 'P'), temp, "", "", 1, 0, 7},
+        {"own path 256", media + std::string(247, 'P'), temp, "", "", 0, 1, 7},
+        {"archive path 255", media + std::string(234, 'M') + "\\WBOOT.EXE", temp, "", "", 1, 0, 7},
+        {"archive path 256", media + std::string(235, 'M') + "\\WBOOT.EXE", temp, "", "", 0, 1, 7},
+        {"current folder 253", media + "WBOOT.EXE", "C:\\" + std::string(241, 'T') + "\\", "", "",
+         1, 0, 244},
+        {"current folder 254", media + "WBOOT.EXE", "C:\\" + std::string(242, 'T') + "\\", "", "",
+         0, 1, 245},
+        {"member path 255", media + "WBOOT.EXE", temp, std::string(200, 'F'), std::string(54, 'N'),
+         1, 0, 7},
+        {"member path 256", media + "WBOOT.EXE", temp, std::string(200, 'F'), std::string(55, 'N'),
+         1, 0, 7},
+        {"temporary path 258", media + "WBOOT.EXE", "C:\\" + std::string(254, 'T') + "\\", "", "",
+         0, 1, 257},
+        {"temporary path 259", media + "WBOOT.EXE", "C:\\" + std::string(255, 'T') + "\\", "", "",
+         0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        g_posix.own_path = c.own_path;
+        g_posix.temp_path = c.temp_path;
+        g_posix.boxes.clear();
+        g_install_ready = 0;
+        folder_set_current("C:\\");
+        const std::string media_folder = c.own_path.substr(0, c.own_path.rfind('\\'));
+        std::filesystem::create_directories(posix_host_path(media_folder.c_str()));
+        std::filesystem::create_directories(posix_host_path(c.temp_path.c_str()));
+        std::vector<PackMember> members = {member("", "W_SETUP.EXE", {1})};
+        if (!c.member_name.empty()) members.push_back(member(c.member_folder, c.member_name, {2}));
+        std::string error;
+        write_file(posix_host_path((media_folder + "\\W_SETUP.WPK").c_str()),
+                   build_archive(members, &error));
+        prepare_and_unpack();
+        EXPECT_EQ(g_install_ready, c.ready) << c.what;
+        EXPECT_EQ(g_posix.boxes.size(), c.boxes) << c.what;
+        EXPECT_EQ(strlen(g_work_path), c.work_path) << c.what;
+        const std::string path = c.member_folder + "\\" + c.member_name; // 255 or 256
+        const std::string host_path = "TEMP/W80_INST/" + c.member_folder + "/" + c.member_name;
+        EXPECT_TRUE(c.member_name.empty() ||
+                    file_exists(machine_.host(host_path)) == (path.size() == 255))
+            << c.what;
+        if (c.ready) clean_work_folder();
+    }
 }
 
 TEST_F(Prepare, TemporaryFolderAtADriveRootWorksInItsRoot) {
