@@ -20,39 +20,20 @@ TEST(EntryDecoder, WorkedStreamsAndFaults) {
         const char* fault_text;
         DecodeFault fault;
     };
-    const char* const FILE_ERROR = "File error !!";
+    const DecodeFault NONE = DecodeFault::NONE, CUT = DecodeFault::MATCH_PAST_SIZE,
+                      NO_SIZE = DecodeFault::SIZE_CUT_SHORT, PAST_END = DecodeFault::DATA_PAST_END;
+    const char* const E = "File error !!";
     const Case cases[] = {
-        {"one literal, ending with its last bit",
-         {0x01, 0, 0, 0, 0xE6, 0x80},
-         {0x41},
-         "",
-         DecodeFault::NONE},
-        {"three literals",
-         {0x03, 0, 0, 0, 0xE6, 0xF3, 0xB9, 0xE0},
-         bytes_of("ABC"),
-         "",
-         DecodeFault::NONE},
-        {"a literal and a match",
-         {0x0A, 0, 0, 0, 0xF6, 0xC9, 0x00, 0x00},
-         Bytes(10, 'a'),
-         "",
-         DecodeFault::NONE},
-        {"final match cut at the size", CUT_MATCH_STREAM, Bytes(7, 'a'), "",
-         DecodeFault::MATCH_PAST_SIZE},
-        {"no size", {}, {}, FILE_ERROR, DecodeFault::SIZE_CUT_SHORT},
-        {"one byte of size", {1}, {}, FILE_ERROR, DecodeFault::SIZE_CUT_SHORT},
-        {"three bytes of size", {1, 0, 0}, {}, FILE_ERROR, DecodeFault::SIZE_CUT_SHORT},
+        {"one literal, ending with its last bit", {0x01, 0, 0, 0, 0xE6, 0x80}, {0x41}, "", NONE},
+        {"three literals", {0x03, 0, 0, 0, 0xE6, 0xF3, 0xB9, 0xE0}, bytes_of("ABC"), "", NONE},
+        {"literal, match", {0x0A, 0, 0, 0, 0xF6, 0xC9, 0x00, 0x00}, Bytes(10, 'a'), "", NONE},
+        {"final match cut at the size", CUT_MATCH_STREAM, Bytes(7, 'a'), "", CUT},
+        {"no size", {}, {}, E, NO_SIZE},
+        {"one byte of size", {1}, {}, E, NO_SIZE},
+        {"three bytes of size", {1, 0, 0}, {}, E, NO_SIZE},
         // The file ends inside the match after 'a': what came before is kept.
-        {"coded data past the end",
-         {0x0A, 0, 0, 0, 0xF6, 0xC9},
-         {'a'},
-         FILE_ERROR,
-         DecodeFault::DATA_PAST_END},
-        {"literal one bit past the end",
-         {0x01, 0, 0, 0, 0xE6},
-         {},
-         FILE_ERROR,
-         DecodeFault::DATA_PAST_END},
+        {"coded data past the end", {0x0A, 0, 0, 0, 0xF6, 0xC9}, {'a'}, E, PAST_END},
+        {"literal one bit past the end", {0x01, 0, 0, 0, 0xE6}, {}, E, PAST_END},
     };
     for (const Case& c : cases) {
         std::string fault;
@@ -85,24 +66,13 @@ TEST(EntryDecoder, EncodedMembersEndWithinTheirLastByte) {
 
 TEST(EntryDecoder, UnwritableOutputIsDiskError) {
     const Bytes data = random_bytes(10000, 1);
-    const Bytes stream = encode_member(data.data(), data.size());
-    FILE* in = stream_of(stream);
     FILE* out = fopen("/dev/full", "wb");
     ASSERT_NE(out, nullptr);
     setvbuf(out, nullptr, _IONBF, 0);
-    g_fatal_error_shows_box = false;
     std::string fault;
-    {
-        FatalJumpScope armed;
-        if (FATAL_JUMP_SAVE())
-            fault = g_fatal_jump.text;
-        else
-            decode_entry(in, out);
-    }
-    g_fatal_error_shows_box = true;
+    decode_bytes(encode_member(data.data(), data.size()), &fault, out);
     EXPECT_EQ(fault, "Can't write !! Disk error !!");
     EXPECT_EQ(g_decode_fault, DecodeFault::WRITE_FAILED);
-    fclose(in);
     fclose(out);
 }
 

@@ -28,8 +28,10 @@ FILE* stream_of(const Bytes& data);
 // Everything written to a stream opened by tmpfile(), from its start.
 Bytes contents_of(FILE* stream);
 
-// Decodes one member stream; `fault_text` gets the fatal text, if any.
-Bytes decode_bytes(const Bytes& stream, std::string* fault_text = nullptr);
+// Decodes one member stream; `fault_text` gets the fatal text, if any. The
+// bytes go to `out` when given (and nothing is returned), else to a
+// temporary file whose contents are returned.
+Bytes decode_bytes(const Bytes& stream, std::string* fault_text = nullptr, FILE* out = nullptr);
 
 // Two member streams decoded one after the other. The first (size 7) is 'a'
 // and a match of 9 from one byte back, which reaches past the size; the
