@@ -43,7 +43,10 @@ class DirectoryReader : public ::testing::Test {
         g_entry_table = nullptr;
         if (stream_) fclose(stream_);
     }
+    // Reads `archive`, after releasing what the read before it left.
     int32_t read(const Bytes& archive) {
+        release_entry_names();
+        if (stream_) fclose(stream_);
         stream_ = stream_of(archive);
         return read_archive_directory(stream_);
     }
@@ -71,9 +74,6 @@ TEST_F(DirectoryReader, RecordsFollowEachOtherAndDataBaseAfterThem) {
         EXPECT_STREQ(g_entry_table[1].name, "README.TXT12");
         const uint8_t date[4] = {0x7D, 0xBF, 0x9F, 0x27};
         EXPECT_EQ(memcmp(g_entry_table[1].dos_date_time, date, 4), 0);
-        release_entry_names();
-        fclose(stream_);
-        stream_ = nullptr;
     }
 }
 
@@ -84,8 +84,6 @@ TEST_F(DirectoryReader, ZeroOrNegativeCountTakesNextFourBytesAsDataBase) {
         ASSERT_EQ(read(a), count);
         EXPECT_EQ(g_entry_count, count);
         EXPECT_EQ(g_data_base, 0xCAFEBABEu);
-        fclose(stream_);
-        stream_ = nullptr;
     }
 }
 
@@ -125,9 +123,6 @@ TEST_F(DirectoryReader, DirectoryCutShortAnywhereIsDamaged) {
                       name.substr(0, got > folder.size() ? got - folder.size() : 0))
                 << cut;
         }
-        release_entry_names();
-        fclose(stream_);
-        stream_ = nullptr;
     }
 }
 
@@ -141,9 +136,6 @@ TEST_F(DirectoryReader, AFullTableIsReadAndOneEntryMoreIsDamagedBeforeAnyRecord)
         EXPECT_EQ(g_entry_count, fits ? 3000 : 0);
         EXPECT_EQ(ftell(stream_), fits ? long(a.size()) : 58);
         EXPECT_EQ(g_entry_table[2999].offset, fits ? 2999u : 0u);
-        release_entry_names();
-        fclose(stream_);
-        stream_ = nullptr;
     }
 }
 
