@@ -99,15 +99,11 @@ TEST_F(Launch, CommandTooLongIsNotStarted) {
     g_posix.own_path = "E:\\" + std::string(248, 'o') + ".EXE";
     for (size_t work : {size_t(232), size_t(233)}) {
         g_posix.started.clear();
-        g_posix.hidden.clear();
         strcpy(g_work_path, ("C:\\" + std::string(work - 3, 'W')).c_str());
         EXPECT_EQ(launch_setup(reinterpret_cast<WindowHandle>(uintptr_t(1))), work == 232);
-        EXPECT_EQ(g_posix.started.size(), work == 232 ? 1u : 0u);
-        if (work == 232) {
-            EXPECT_EQ(g_posix.started[0].size(), 519u);
-        }
-        EXPECT_EQ(g_posix.hidden.size(), work == 232 ? 1u : 0u);
+        EXPECT_EQ(g_posix.started.size() == 1 && g_posix.started[0].size() == 519, work == 232);
     }
+    EXPECT_EQ(g_posix.hidden.size(), 1u);
 }
 
 } // namespace

@@ -29,44 +29,38 @@ std::string from_cp949(const char* bytes) {
 }
 
 TEST(ShellTexts, KoreanTextsAreTheseCp949Bytes) {
-    EXPECT_EQ(
-        from_cp949(PORT_TEXTS[1].question_text),
-        "통신포트 상태를 바꾸었으므로, 윈도우를 재시동 해야합니다.!!\n\n지금 재시동 할까요 ?");
-    EXPECT_EQ(from_cp949(PORT_TEXTS[1].question_caption), "Wendle 설치자 : 윈도우의 재시동");
-    EXPECT_EQ(from_cp949(PORT_TEXTS[1].notice_text),
-              "Wendle의 설치 후, 반드시 윈도우를 재시동하고 사용해야 합니다 !\n\n그렇지 않으면 "
-              "통신이 안될 수 있습니다 !!");
-    EXPECT_EQ(from_cp949(PORT_TEXTS[1].notice_caption), "Wendle 설치자");
-    EXPECT_EQ(from_cp949(FAILURE_TEXTS[1].text), "설치를 계속할 수 없습니다.");
-    EXPECT_EQ(from_cp949(FAILURE_TEXTS[1].caption), "치명적 오류 (Disk를 검사해 주세요)");
-    EXPECT_EQ(from_cp949(BANNER_TEXTS[1].notes[0]), "설치를 준비중입니다.");
-    EXPECT_EQ(from_cp949(BANNER_TEXTS[1].notes[1]), "잠시만 기다리세요.");
+    const std::pair<const char*, const char*> texts[] = {
+        {PORT_TEXTS[1].question_text,
+         "통신포트 상태를 바꾸었으므로, 윈도우를 재시동 해야합니다.!!\n\n지금 재시동 할까요 ?"},
+        {PORT_TEXTS[1].question_caption, "Wendle 설치자 : 윈도우의 재시동"},
+        {PORT_TEXTS[1].notice_text, "Wendle의 설치 후, 반드시 윈도우를 재시동하고 사용해야 "
+                                    "합니다 !\n\n그렇지 않으면 통신이 안될 수 있습니다 !!"},
+        {PORT_TEXTS[1].notice_caption, "Wendle 설치자"},
+        {FAILURE_TEXTS[1].text, "설치를 계속할 수 없습니다."},
+        {FAILURE_TEXTS[1].caption, "치명적 오류 (Disk를 검사해 주세요)"},
+        {BANNER_TEXTS[1].notes[0], "설치를 준비중입니다."},
+        {BANNER_TEXTS[1].notes[1], "잠시만 기다리세요."}};
+    for (const auto& [bytes, text] : texts) EXPECT_EQ(from_cp949(bytes), text);
 }
 
 TEST(SerialPorts, WritesOnlyMissingOrEmptyEntries) {
     struct Case {
-        std::map<std::string, std::string> profile;
+        std::vector<const char*> ports; // COM1: to COM4:, null for a missing entry
         std::vector<std::string> writes;
     };
+    const char* const GOOD = "9600,n,8,1";
     const Case cases[] = {
-        {{{"ports/COM1:", "9600,n,8,1"},
-          {"ports/COM2:", "9600,n,8,1"},
-          {"ports/COM3:", "19200,e,7,2"},
-          {"ports/COM4:", "x"}},
-         {}},
-        {{{"ports/COM1:", "9600,n,8,1"},
-          {"ports/COM2:", "9600,n,8,1"},
-          {"ports/COM4:", "9600,n,8,1"}},
-         {"ports/COM3:=9600,n,8,1"}},
-        {{{"ports/COM1:", ""}, {"ports/COM2:", "1"}, {"ports/COM3:", "1"}, {"ports/COM4:", "1"}},
-         {"ports/COM1:=9600,n,8,1"}},
-        {{},
+        {{GOOD, GOOD, "19200,e,7,2", "x"}, {}},
+        {{GOOD, GOOD, nullptr, GOOD}, {"ports/COM3:=9600,n,8,1"}},
+        {{"", "1", "1", "1"}, {"ports/COM1:=9600,n,8,1"}},
+        {{nullptr, nullptr, nullptr, nullptr},
          {"ports/COM1:=9600,n,8,1", "ports/COM2:=9600,n,8,1", "ports/COM3:=9600,n,8,1",
           "ports/COM4:=9600,n,8,1"}},
     };
     for (const Case& c : cases) {
         FakeMachine machine;
-        g_posix.profile = c.profile;
+        for (size_t i = 0; i < c.ports.size(); ++i)
+            if (c.ports[i]) g_posix.profile["ports/COM" + std::to_string(i + 1) + ":"] = c.ports[i];
         EXPECT_EQ(check_serial_ports(), !c.writes.empty());
         EXPECT_EQ(g_posix.profile_writes, c.writes);
     }
