@@ -106,13 +106,14 @@ TEST(EntryDecoder, RingTailCarriesOverBetweenMembers) {
 // member's end, and only its guard keeps it from running past the size. The
 // member's coded bits are given each size from one batch and one match below
 // their length up to it: the file gets exactly that many bytes, and the ring
-// the whole symbol that crossed the size.
+// the whole symbol that crossed the size. The text member's last symbols pass
+// the point where the decoder writes out its window.
 TEST(EntryDecoder, MemberEndingAnywhereInTheLastBatchInsideAnArchive) {
     Bytes matches_of_60 = random_bytes(1000, 5);
     matches_of_60.insert(matches_of_60.end(), 6000, 'x'); // a literal, then matches of 60
     const Bytes noise = random_bytes(3000, 6);
     const Bytes next = encode_member(noise.data(), noise.size());
-    for (const Bytes& data : {text_bytes(7000, 4), matches_of_60}) {
+    for (const Bytes& data : {text_bytes(13000, 4), matches_of_60}) {
         const size_t n = data.size();
         Bytes archive = encode_member(data.data(), data.size());
         archive.insert(archive.end(), next.begin(), next.end());

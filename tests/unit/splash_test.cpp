@@ -68,11 +68,11 @@ TEST_F(Painting, FullPaintingDrawsEveryBandThenTheText) {
 }
 
 TEST_F(Painting, PartialPaintingDrawsOnlyItsBandsWithFixedColours) {
-    g_posix.paint_area = {10, 5, 300, 10};
+    g_posix.paint_area = {10, 5, 300, 11}; // bands from even(5) up to even(11 + 1)
     paint_splash(POSIX_WINDOW);
     EXPECT_EQ(lines_starting("rect "),
               (std::vector<std::string>{"rect 10 4 301 7", "rect 10 6 301 9", "rect 10 8 301 11",
-                                        "rect 10 10 301 13"}));
+                                        "rect 10 10 301 13", "rect 10 12 301 15"}));
     EXPECT_EQ(lines_starting("select brush")[1], "select brush 030000"); // 6 * 256 / 480 = 3
     EXPECT_EQ(lines_starting("text ").size(), 5u); // the text is drawn whole every time
 }

@@ -101,12 +101,17 @@ TEST_F(Cleanup, NothingOutsideTheWorkSubfolderIsDeleted) {
     clean_work_folder();
     EXPECT_TRUE(file_exists(machine_.host("TEMP/KEEP.TXT")));
     EXPECT_TRUE(g_posix.delete_attempts.empty());
+    // The subfolder could not be entered: both removals are still tried.
+    EXPECT_EQ(g_posix.folder_removals,
+              (std::vector<std::string>{"W80_INST", "C:\\TEMP\\W80_INST"}));
 
     strcpy(g_work_path, "C:\\GONE");
     folder_set_current("C:\\TEMP");
+    g_posix.folder_removals.clear();
     clean_work_folder();
     EXPECT_TRUE(file_exists(machine_.host("TEMP/KEEP.TXT")));
     EXPECT_TRUE(g_posix.delete_attempts.empty());
+    EXPECT_EQ(g_posix.folder_removals, std::vector<std::string>{"C:\\GONE\\W80_INST"});
 }
 
 // After the relative removal the folder is removed once more by its full

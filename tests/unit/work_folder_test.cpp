@@ -38,6 +38,7 @@ TEST(WorkPath, FromTemporaryPath) {
         {"c:\\`az{@AZ[", "C:\\`AZ{@AZ["},       // the letters' ends and the bytes beside them
         {"C:\\" + std::string(255, 'a'), "C:\\" + std::string(255, 'A')}, // 258 characters
         {"C:\\" + std::string(254, 'a') + "\\", "C:\\" + std::string(254, 'A')},
+        {"C:\\" + std::string(257, 'a'), "C:\\" + std::string(256, 'A')}, // never past 259
         // Second bytes of double-byte characters that look like letters or
         // a backslash stay: yamada (CP932), ttombang (CP949), hyou (CP932).
         {"C:\\Temp\\\x8E\x52\x93\x63\\", "C:\\TEMP\\\x8E\x52\x93\x63", cp932_lead},
