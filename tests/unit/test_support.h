@@ -41,6 +41,17 @@ Bytes decode_bytes(const Bytes& stream, std::string* fault_text = nullptr, FILE*
 inline const Bytes CUT_MATCH_STREAM = {0x07, 0, 0, 0, 0xF6, 0xC9, 0x00, 0x00};
 inline const Bytes READS_4043_STREAM = {0x03, 0, 0, 0, 0x8C, 0xFF, 0xE0};
 
+// Lead-byte tests of code pages: none (single-byte), 932 and 949.
+inline bool single_byte(uint8_t) {
+    return false;
+}
+inline bool cp932_lead(uint8_t b) {
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+inline bool cp949_lead(uint8_t b) {
+    return b >= 0x81 && b <= 0xFE;
+}
+
 // Deterministic text (random_bytes is in test_data.h).
 Bytes text_bytes(size_t size, uint32_t seed);
 

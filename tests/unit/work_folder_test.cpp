@@ -11,16 +11,6 @@
 
 namespace {
 
-bool single_byte(uint8_t) {
-    return false;
-}
-bool cp932_lead(uint8_t b) {
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
-bool cp949_lead(uint8_t b) {
-    return b >= 0x81 && b <= 0xFE;
-}
-
 TEST(WorkPath, FromTemporaryPath) {
     struct Case {
         std::string temp;
