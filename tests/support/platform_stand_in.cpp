@@ -173,6 +173,7 @@ bool folder_create(const char* path) {
 }
 
 bool folder_remove(const char* path) {
+    g_posix.folder_removals.push_back(path);
     const std::string host = posix_host_path(path);
     return !host.empty() && rmdir(host.c_str()) == 0;
 }

@@ -56,6 +56,7 @@ struct PosixPlatform {
     std::string held_file;
     int held_attempts = 0;
     std::vector<std::string> delete_attempts;
+    std::vector<std::string> folder_removals; // every path a folder removal was asked for
 
     // Pending window messages: a null function stands for the quit message.
     std::vector<std::function<void()>> messages;

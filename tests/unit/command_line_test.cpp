@@ -5,15 +5,9 @@
 
 #include "archive/path_text.h"
 #include "platform/win32/command_line_win32.h"
+#include "test_support.h"
 
 namespace {
-
-bool single_byte(uint8_t) {
-    return false;
-}
-bool cp932_lead(uint8_t b) {
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
 
 TEST(CommandLine, NameAndArgumentsAsTheRuntimeSplitsThem) {
     struct Case {

@@ -15,119 +15,80 @@
 
 namespace {
 
-class FullDisk : public ::testing::Test {
-  protected:
-    // Drive C: a tmpfs of `kilobytes`, with the medium's archive outside it
-    // on drive D.
-    void mount_drive_c(const char* options) {
-        if (geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs needs root";
-        drive_c_ = medium_.path() + "/c";
-        std::filesystem::create_directories(drive_c_);
-        if (mount("tmpfs", drive_c_.c_str(), "tmpfs", 0, options) != 0)
+// Each place the disk can run out: while the archive is copied, while a
+// member is decoded, only when a member smaller than the stream's buffer is
+// flushed (every write went into the buffer), and when there are inodes for
+// the work folder, the copy and one member but none for a member's folder.
+TEST(FullDisk, EachPlaceTheDiskRunsOut) {
+    if (geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs needs root";
+    const RecordedBox cant_write = {NO_OWNER, "Can't write !! Disk error !!", "Fatal Error",
+                                    BOX_OK};
+    const RecordedBox write_error = {NO_OWNER, "Disk write error !!. Check disk space",
+                                     "Write error", BOX_OK};
+    const RecordedBox copy_error = {NO_OWNER, "W_SETUP.WPK", "Copy error", BOX_OK};
+    const std::vector<PackMember> noise = {member("", "NOISE.BIN", random_bytes(200000, 1))};
+    const std::vector<PackMember> small_and_zeros = {member("", "SMALL.TXT", bytes_of("fits")),
+                                                     member("", "ZEROS.BIN", Bytes(2000000, 0))};
+    const std::vector<PackMember> late = {member("", "LATE.BIN", random_bytes(3000, 2))};
+    const std::vector<PackMember> deep = {member("", "ROOT.TXT", {2}),
+                                          member("DEEP\\ER", "LOST.TXT", {1})};
+    struct Case {
+        const char* options;
+        const std::vector<PackMember>& members;
+        bool fill; // room left for the copy and 1000 bytes only
+        int ready;
+        std::vector<RecordedBox> boxes;
+        const char* lost; // a member not written whole; the others are
+    };
+    const Case cases[] = {
+        {"size=64k", noise, false, 0, {write_error, copy_error}, "NOISE.BIN"},
+        {"size=256k", small_and_zeros, false, 0, {cant_write}, "ZEROS.BIN"},
+        {"size=512k", late, true, 0, {cant_write}, "LATE.BIN"},
+        {"size=1m,nr_inodes=5", deep, false, 1, {}, "DEEP/ER/LOST.TXT"},
+    };
+    for (const Case& c : cases) {
+        TempFolder medium;
+        const std::string drive_c = medium.path() + "/c";
+        std::filesystem::create_directories(drive_c);
+        if (mount("tmpfs", drive_c.c_str(), "tmpfs", 0, c.options) != 0)
             GTEST_SKIP() << "cannot mount a tmpfs here";
-        mounted_ = true;
-        char cwd[4096];
-        saved_cwd_ = getcwd(cwd, sizeof cwd) ? cwd : "/";
-        posix_reset(drive_c_);
-        g_posix.drive_roots['D' - 'A'] = medium_.path();
-        g_posix.boxes_to_stderr = false;
-        g_posix.real_pauses = false;
-        g_posix.own_path = "D:\\WBOOT.EXE";
-        g_posix.temp_path = "C:\\TEMP\\";
-        std::filesystem::create_directories(drive_c_ + "/TEMP");
-        g_install_ready = 0;
-    }
-    void TearDown() override {
-        if (!mounted_) return;
-        if (chdir(saved_cwd_.c_str()) != 0) perror("chdir");
-        posix_reset();
-        umount(drive_c_.c_str());
-    }
-    void put_archive(const std::vector<PackMember>& members) {
-        std::string error;
-        write_file(medium_.path() + "/W_SETUP.WPK", build_archive(members, &error));
-    }
-    // Fills drive C up to the last `room` bytes.
-    void leave_room(size_t room) {
-        FILE* f = fopen((drive_c_ + "/FILLER").c_str(), "wb");
-        std::vector<uint8_t> block(4096, 0xEE);
-        while (fwrite(block.data(), 1, block.size(), f) == block.size() && fflush(f) == 0) {
+        {
+            FakeMachine machine; // restores the current folder before the unmount
+            posix_reset(drive_c);
+            g_posix.drive_roots['D' - 'A'] = medium.path();
+            g_posix.boxes_to_stderr = false;
+            g_posix.own_path = "D:\\WBOOT.EXE";
+            g_posix.temp_path = "C:\\TEMP\\";
+            std::filesystem::create_directories(drive_c + "/TEMP");
+            std::string error;
+            const Bytes archive = build_archive(c.members, &error);
+            write_file(medium.path() + "/W_SETUP.WPK", archive);
+            if (c.fill) {
+                FILE* f = fopen((drive_c + "/FILLER").c_str(), "wb");
+                const Bytes block(4096, 0xEE);
+                while (fwrite(block.data(), 1, block.size(), f) == block.size() && fflush(f) == 0) {
+                }
+                fclose(f);
+                std::filesystem::resize_file(drive_c + "/FILLER",
+                                             std::filesystem::file_size(drive_c + "/FILLER") -
+                                                 archive.size() - 1000);
+            }
+            g_install_ready = 0;
+            prepare_and_unpack();
+            EXPECT_EQ(g_install_ready, c.ready) << c.options;
+            EXPECT_EQ(g_posix.boxes, c.boxes) << c.options;
+            EXPECT_TRUE(!c.fill || g_decode_fault == DecodeFault::NONE) << c.options;
+            EXPECT_EQ(g_archive_stream, nullptr) << c.options;
+            EXPECT_EQ(g_output_stream, nullptr) << c.options;
+            const std::string work = drive_c + "/TEMP/W80_INST/";
+            for (const PackMember& m : c.members) {
+                const std::string path = work + (m.folder.empty() ? "" : "DEEP/ER/") + m.name;
+                EXPECT_EQ(read_file(path) == m.data, work + c.lost != path) << path;
+            }
+            EXPECT_EQ(read_file(medium.path() + "/W_SETUP.WPK"), archive) << c.options;
         }
-        fclose(f);
-        std::filesystem::resize_file(drive_c_ + "/FILLER",
-                                     std::filesystem::file_size(drive_c_ + "/FILLER") - room);
+        umount(drive_c.c_str());
     }
-    std::vector<std::string> captions() const {
-        std::vector<std::string> out;
-        for (const RecordedBox& b : g_posix.boxes) out.push_back(b.caption);
-        return out;
-    }
-    static PackMember member(const std::string& folder, const std::string& name,
-                             const Bytes& data) {
-        PackMember m;
-        m.folder = folder;
-        m.name = name;
-        m.data = data;
-        return m;
-    }
-
-    TempFolder medium_;
-    std::string drive_c_;
-    std::string saved_cwd_;
-    bool mounted_ = false;
-};
-
-TEST_F(FullDisk, CopyOfTheArchive) {
-    mount_drive_c("size=64k");
-    put_archive({member("", "NOISE.BIN", random_bytes(200000, 1))});
-    prepare_and_unpack();
-    EXPECT_EQ(g_install_ready, 0);
-    EXPECT_EQ(captions(), (std::vector<std::string>{"Write error", "Copy error"}));
-    EXPECT_FALSE(file_exists(drive_c_ + "/TEMP/W80_INST/NOISE.BIN"));
-    EXPECT_TRUE(file_exists(medium_.path() + "/W_SETUP.WPK")); // the medium is untouched
-}
-
-TEST_F(FullDisk, MemberWriteFailsWhileDecoding) {
-    mount_drive_c("size=256k");
-    put_archive(
-        {member("", "SMALL.TXT", bytes_of("fits")), member("", "ZEROS.BIN", Bytes(2000000, 0))});
-    prepare_and_unpack();
-    EXPECT_EQ(g_install_ready, 0);
-    ASSERT_EQ(g_posix.boxes.size(), 1u);
-    EXPECT_EQ(g_posix.boxes[0].text, "Can't write !! Disk error !!");
-    EXPECT_EQ(g_posix.boxes[0].caption, "Fatal Error");
-    EXPECT_EQ(g_archive_stream, nullptr);
-    EXPECT_EQ(g_output_stream, nullptr);
-    EXPECT_EQ(read_file(drive_c_ + "/TEMP/W80_INST/SMALL.TXT"), bytes_of("fits")); // kept
-}
-
-TEST_F(FullDisk, MemberWriteFailsOnlyAtTheFlush) {
-    // A member smaller than the stream's buffer: every write is accepted into
-    // the buffer, and the disk refuses it when the member is flushed.
-    mount_drive_c("size=512k");
-    const Bytes data = random_bytes(3000, 2);
-    put_archive({member("", "LATE.BIN", data)});
-    const size_t archive_size = read_file(medium_.path() + "/W_SETUP.WPK").size();
-    leave_room(archive_size + 1000); // the copy fits, the member does not
-    prepare_and_unpack();
-    EXPECT_EQ(g_install_ready, 0);
-    EXPECT_EQ(g_decode_fault, DecodeFault::NONE); // every byte went into the buffer
-    ASSERT_EQ(g_posix.boxes.size(), 1u);
-    EXPECT_EQ(g_posix.boxes[0].text, "Can't write !! Disk error !!");
-    EXPECT_EQ(g_output_stream, nullptr);
-}
-
-TEST_F(FullDisk, NoRoomForFolders) {
-    // Inodes for the folders up to the work folder, the copy and one member;
-    // none for the member's folder after it.
-    mount_drive_c("size=1m,nr_inodes=5");
-    put_archive({member("", "ROOT.TXT", {2}), member("DEEP\\ER", "LOST.TXT", {1})});
-    prepare_and_unpack();
-    // The member whose folder cannot be made is skipped silently; the rest goes on.
-    EXPECT_EQ(g_install_ready, 1);
-    EXPECT_TRUE(g_posix.boxes.empty());
-    EXPECT_EQ(read_file(drive_c_ + "/TEMP/W80_INST/ROOT.TXT"), Bytes{2});
-    EXPECT_FALSE(file_exists(drive_c_ + "/TEMP/W80_INST/DEEP/ER/LOST.TXT"));
 }
 
 } // namespace

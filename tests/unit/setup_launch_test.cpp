@@ -9,9 +9,8 @@
 
 namespace {
 
-int term(int digit) {
-    return 5 * digit / 3;
-}
+// The check-sum term (5 x d) / 3 of each digit, rounded down, worked by hand.
+const int TERM[10] = {0, 1, 3, 5, 6, 8, 10, 11, 13, 15};
 
 TEST(LaunchToken, CheckSumMatchesTheDigitsForManySeeds) {
     bool saw_zero = false;
@@ -19,11 +18,9 @@ TEST(LaunchToken, CheckSumMatchesTheDigitsForManySeeds) {
         const int32_t token = launch_token_from_seed(seed * 7919u);
         ASSERT_GE(token, 0);
         const int value = token / 1000;
-        const int check = token % 1000;
         ASSERT_LE(value, 9999);
-        ASSERT_LE(check, 60);
-        ASSERT_EQ(check, term(value / 1000) + term(value / 100 % 10) + term(value / 10 % 10) +
-                             term(value % 10));
+        ASSERT_EQ(token % 1000, TERM[value / 1000] + TERM[value / 100 % 10] +
+                                    TERM[value / 10 % 10] + TERM[value % 10]);
         saw_zero = saw_zero || token == 0;
     }
     EXPECT_TRUE(saw_zero); // four zero digits do occur, and give 0
@@ -31,10 +28,10 @@ TEST(LaunchToken, CheckSumMatchesTheDigitsForManySeeds) {
 
 TEST(LaunchToken, KnownSeeds) {
     // Worked by hand from state = state * 214013 + 2531011, digit = ((state >> 16) & 0x7FFF) % 10.
-    // Seed 0: outputs 38, 7719, 21238, 2437 -> digits 8, 9, 8, 7.
-    EXPECT_EQ(launch_token_from_seed(0), 8987 * 1000 + term(8) + term(9) + term(8) + term(7));
-    // Seed 1: outputs 41, 18467, 6334, 26500 -> digits 1, 7, 4, 0.
-    EXPECT_EQ(launch_token_from_seed(1), 1740 * 1000 + term(1) + term(7) + term(4) + term(0));
+    // Seed 0: outputs 38, 7719, 21238, 2437 -> digits 8, 9, 8, 7; 13 + 15 + 13 + 11 = 52.
+    EXPECT_EQ(launch_token_from_seed(0), 8987052);
+    // Seed 1: outputs 41, 18467, 6334, 26500 -> digits 1, 7, 4, 0; 1 + 11 + 6 + 0 = 18.
+    EXPECT_EQ(launch_token_from_seed(1), 1740018);
 }
 
 TEST(SetupCommand, Format) {
@@ -52,14 +49,18 @@ TEST(SetupCommand, Format) {
 }
 
 TEST(SetupCommand, NeverCutOrOverrun) {
-    char buffer[COMMAND_LINE_SIZE + 16];
-    memset(buffer, 'Z', sizeof buffer);
     // "X\W80_INST\W_SETUP.EXE 0 1 " is 27 characters; the path fills the rest.
-    const std::string fits(519 - 27, 'p');
-    ASSERT_TRUE(format_setup_command(buffer, "X", 0, 1, fits.c_str()));
-    EXPECT_EQ(strlen(buffer), 519u);
-    EXPECT_FALSE(format_setup_command(buffer, "X", 0, 1, (fits + "p").c_str()));
-    EXPECT_EQ(buffer[COMMAND_LINE_SIZE], 'Z'); // nothing beyond the buffer
+    for (size_t length : {size_t(519), size_t(520)}) {
+        char buffer[COMMAND_LINE_SIZE + 16];
+        memset(buffer, 'Z', sizeof buffer);
+        const bool fits = length < COMMAND_LINE_SIZE;
+        EXPECT_EQ(format_setup_command(buffer, "X", 0, 1, std::string(length - 27, 'p').c_str()),
+                  fits);
+        if (fits) {
+            EXPECT_EQ(strlen(buffer), length);
+        }
+        EXPECT_EQ(buffer[COMMAND_LINE_SIZE], 'Z'); // nothing beyond the buffer
+    }
 }
 
 class Launch : public ::testing::Test {
@@ -93,12 +94,16 @@ TEST_F(Launch, FailedStartIsReportedAndTheWindowStays) {
 }
 
 TEST_F(Launch, CommandTooLongIsNotStarted) {
-    g_posix.own_path = "E:\\" + std::string(250, 'o') + ".EXE";
-    std::string work = "C:\\" + std::string(255, 'W');
-    strcpy(g_work_path, work.c_str());
-    EXPECT_FALSE(launch_setup(reinterpret_cast<WindowHandle>(uintptr_t(1))));
-    EXPECT_TRUE(g_posix.started.empty());
-    EXPECT_TRUE(g_posix.hidden.empty());
+    // The work path, 21 characters for the program, " 1740018 1 " and the own
+    // path of 255: 519 characters with a work path of 232, one more with 233.
+    g_posix.own_path = "E:\\" + std::string(248, 'o') + ".EXE";
+    for (size_t work : {size_t(232), size_t(233)}) {
+        g_posix.started.clear();
+        strcpy(g_work_path, ("C:\\" + std::string(work - 3, 'W')).c_str());
+        EXPECT_EQ(launch_setup(reinterpret_cast<WindowHandle>(uintptr_t(1))), work == 232);
+        EXPECT_EQ(g_posix.started.size() == 1 && g_posix.started[0].size() == 519, work == 232);
+    }
+    EXPECT_EQ(g_posix.hidden.size(), 1u);
 }
 
 } // namespace

@@ -29,44 +29,38 @@ std::string from_cp949(const char* bytes) {
 }
 
 TEST(ShellTexts, KoreanTextsAreTheseCp949Bytes) {
-    EXPECT_EQ(
-        from_cp949(PORT_TEXTS[1].question_text),
-        "통신포트 상태를 바꾸었으므로, 윈도우를 재시동 해야합니다.!!\n\n지금 재시동 할까요 ?");
-    EXPECT_EQ(from_cp949(PORT_TEXTS[1].question_caption), "Wendle 설치자 : 윈도우의 재시동");
-    EXPECT_EQ(from_cp949(PORT_TEXTS[1].notice_text),
-              "Wendle의 설치 후, 반드시 윈도우를 재시동하고 사용해야 합니다 !\n\n그렇지 않으면 "
-              "통신이 안될 수 있습니다 !!");
-    EXPECT_EQ(from_cp949(PORT_TEXTS[1].notice_caption), "Wendle 설치자");
-    EXPECT_EQ(from_cp949(FAILURE_TEXTS[1].text), "설치를 계속할 수 없습니다.");
-    EXPECT_EQ(from_cp949(FAILURE_TEXTS[1].caption), "치명적 오류 (Disk를 검사해 주세요)");
-    EXPECT_EQ(from_cp949(BANNER_TEXTS[1].notes[0]), "설치를 준비중입니다.");
-    EXPECT_EQ(from_cp949(BANNER_TEXTS[1].notes[1]), "잠시만 기다리세요.");
+    const std::pair<const char*, const char*> texts[] = {
+        {PORT_TEXTS[1].question_text,
+         "통신포트 상태를 바꾸었으므로, 윈도우를 재시동 해야합니다.!!\n\n지금 재시동 할까요 ?"},
+        {PORT_TEXTS[1].question_caption, "Wendle 설치자 : 윈도우의 재시동"},
+        {PORT_TEXTS[1].notice_text, "Wendle의 설치 후, 반드시 윈도우를 재시동하고 사용해야 "
+                                    "합니다 !\n\n그렇지 않으면 통신이 안될 수 있습니다 !!"},
+        {PORT_TEXTS[1].notice_caption, "Wendle 설치자"},
+        {FAILURE_TEXTS[1].text, "설치를 계속할 수 없습니다."},
+        {FAILURE_TEXTS[1].caption, "치명적 오류 (Disk를 검사해 주세요)"},
+        {BANNER_TEXTS[1].notes[0], "설치를 준비중입니다."},
+        {BANNER_TEXTS[1].notes[1], "잠시만 기다리세요."}};
+    for (const auto& [bytes, text] : texts) EXPECT_EQ(from_cp949(bytes), text);
 }
 
 TEST(SerialPorts, WritesOnlyMissingOrEmptyEntries) {
     struct Case {
-        std::map<std::string, std::string> profile;
+        std::vector<const char*> ports; // COM1: to COM4:, null for a missing entry
         std::vector<std::string> writes;
     };
+    const char* const GOOD = "9600,n,8,1";
     const Case cases[] = {
-        {{{"ports/COM1:", "9600,n,8,1"},
-          {"ports/COM2:", "9600,n,8,1"},
-          {"ports/COM3:", "19200,e,7,2"},
-          {"ports/COM4:", "x"}},
-         {}},
-        {{{"ports/COM1:", "9600,n,8,1"},
-          {"ports/COM2:", "9600,n,8,1"},
-          {"ports/COM4:", "9600,n,8,1"}},
-         {"ports/COM3:=9600,n,8,1"}},
-        {{{"ports/COM1:", ""}, {"ports/COM2:", "1"}, {"ports/COM3:", "1"}, {"ports/COM4:", "1"}},
-         {"ports/COM1:=9600,n,8,1"}},
-        {{},
+        {{GOOD, GOOD, "19200,e,7,2", "x"}, {}},
+        {{GOOD, GOOD, nullptr, GOOD}, {"ports/COM3:=9600,n,8,1"}},
+        {{"", "1", "1", "1"}, {"ports/COM1:=9600,n,8,1"}},
+        {{nullptr, nullptr, nullptr, nullptr},
          {"ports/COM1:=9600,n,8,1", "ports/COM2:=9600,n,8,1", "ports/COM3:=9600,n,8,1",
           "ports/COM4:=9600,n,8,1"}},
     };
     for (const Case& c : cases) {
         FakeMachine machine;
-        g_posix.profile = c.profile;
+        for (size_t i = 0; i < c.ports.size(); ++i)
+            if (c.ports[i]) g_posix.profile["ports/COM" + std::to_string(i + 1) + ":"] = c.ports[i];
         EXPECT_EQ(check_serial_ports(), !c.writes.empty());
         EXPECT_EQ(g_posix.profile_writes, c.writes);
     }
@@ -155,12 +149,10 @@ TEST_F(Program, StartedFromTheWorkFolderKeepsTheMedium) {
 TEST_F(Program, FailedUnpackShowsTheOwnedFailureBoxAndKeepsTheFiles) {
     std::filesystem::remove(machine_.host("MEDIA/W_SETUP.WPK"));
     EXPECT_EQ(program_main(nullptr, nullptr, "", 0), 0);
-    ASSERT_EQ(g_posix.boxes.size(), 2u);
-    EXPECT_EQ(g_posix.boxes[0].caption, "Copy error");
-    EXPECT_EQ(g_posix.boxes[1].text, "Can't continue Installation.");
-    EXPECT_EQ(g_posix.boxes[1].caption, "Fatal error (Please check Disk)");
-    EXPECT_EQ(g_posix.boxes[1].owner, POSIX_WINDOW);
-    EXPECT_EQ(g_posix.boxes[1].style, BOX_OK);
+    EXPECT_EQ(g_posix.boxes,
+              (std::vector<RecordedBox>{{NO_OWNER, "W_SETUP.WPK", "Copy error", BOX_OK},
+                                        {POSIX_WINDOW, "Can't continue Installation.",
+                                         "Fatal error (Please check Disk)", BOX_OK}}));
     EXPECT_TRUE(g_posix.started.empty());
     EXPECT_TRUE(file_exists(machine_.host("TEMP/W80_INST"))); // not cleaned
     EXPECT_EQ(g_posix.window_events.back(), "quit 0");
@@ -171,8 +163,8 @@ TEST_F(Program, FailedStartShowsTheFailureBoxAndCleans) {
     g_ui_language = UI_KOREAN;
     g_posix.oem_code_page = 949;
     EXPECT_EQ(program_main(nullptr, nullptr, "", 0), 0);
-    ASSERT_EQ(g_posix.boxes.size(), 1u);
-    EXPECT_STREQ(g_posix.boxes[0].caption.c_str(), FAILURE_TEXTS[UI_KOREAN].caption);
+    EXPECT_EQ(g_posix.boxes, (std::vector<RecordedBox>{{POSIX_WINDOW, FAILURE_TEXTS[1].text,
+                                                        FAILURE_TEXTS[1].caption, BOX_OK}}));
     EXPECT_TRUE(g_posix.hidden.empty());
     EXPECT_FALSE(file_exists(machine_.host("TEMP/W80_INST"))); // the unpack had succeeded
 }
@@ -183,12 +175,12 @@ TEST_F(Program, MissingPortAskedOnceNoThenNoticeThenInstall) {
     close_when_started();
     EXPECT_EQ(program_main(nullptr, nullptr, "", 0), 0);
     EXPECT_EQ(g_posix.profile_writes, std::vector<std::string>{"ports/COM3:=9600,n,8,1"});
-    ASSERT_EQ(g_posix.boxes.size(), 2u);
-    EXPECT_EQ(g_posix.boxes[0].caption, "Notice from Wendle : restarting window");
-    EXPECT_EQ(g_posix.boxes[0].style, BOX_YES_NO | BOX_ICON_QUESTION);
-    EXPECT_EQ(g_posix.boxes[0].owner, NO_OWNER);
-    EXPECT_EQ(g_posix.boxes[1].caption, "Notice from Wendle");
-    EXPECT_EQ(g_posix.boxes[1].style, BOX_OK | BOX_ICON_INFORMATION);
+    EXPECT_EQ(g_posix.boxes,
+              (std::vector<RecordedBox>{{NO_OWNER, PORT_TEXTS[0].question_text,
+                                         "Notice from Wendle : restarting window",
+                                         BOX_YES_NO | BOX_ICON_QUESTION},
+                                        {NO_OWNER, PORT_TEXTS[0].notice_text, "Notice from Wendle",
+                                         BOX_OK | BOX_ICON_INFORMATION}}));
     EXPECT_EQ(g_posix.started.size(), 1u);
 }
 
@@ -223,8 +215,9 @@ TEST_F(Program, YesLogsOffAndTouchesNothing) {
     EXPECT_EQ(program_main(nullptr, nullptr, "", 0), 0);
     EXPECT_EQ(g_posix.session_ends,
               (std::vector<std::pair<uint32_t, uint32_t>>{{0u, 0xFFFFFFFFu}})); // log-off
-    ASSERT_EQ(g_posix.boxes.size(), 1u);
-    EXPECT_STREQ(g_posix.boxes[0].caption.c_str(), PORT_TEXTS[UI_KOREAN].question_caption);
+    EXPECT_EQ(g_posix.boxes, (std::vector<RecordedBox>{{NO_OWNER, PORT_TEXTS[1].question_text,
+                                                        PORT_TEXTS[1].question_caption,
+                                                        BOX_YES_NO | BOX_ICON_QUESTION}}));
     EXPECT_TRUE(g_posix.window_events.empty());
     EXPECT_FALSE(file_exists(machine_.host("TEMP/W80_INST")));
 }

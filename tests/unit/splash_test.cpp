@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <sstream>
 
 #include "platform_stand_in.h"
@@ -21,17 +22,6 @@ TEST(SplashLayout, Bands) {
     EXPECT_EQ(last_band_row(10), 10);
     EXPECT_EQ(band_count(5, 10), 4);
     EXPECT_EQ(band_blue(767, 768), 255);
-}
-
-TEST(SplashLayout, TextPositions) {
-    EXPECT_EQ(title_y(0, 120), 40);
-    EXPECT_EQ(title_y(1, 120), 146);
-    EXPECT_EQ(title_y(2, 120), 244);
-    EXPECT_EQ(note_base(120), 374);
-    EXPECT_EQ(note_y(374, 0, 40), 374);
-    EXPECT_EQ(note_y(374, 1, 40), 414);
-    EXPECT_EQ(centred_x(640, 301), 169);
-    EXPECT_EQ(centred_x(640, 645), -2); // toward zero
 }
 
 class Painting : public ::testing::Test {
@@ -78,25 +68,35 @@ TEST_F(Painting, FullPaintingDrawsEveryBandThenTheText) {
 }
 
 TEST_F(Painting, PartialPaintingDrawsOnlyItsBandsWithFixedColours) {
-    g_posix.paint_area = {10, 5, 300, 10};
+    g_posix.paint_area = {10, 5, 300, 11}; // bands from even(5) up to even(11 + 1)
     paint_splash(POSIX_WINDOW);
     EXPECT_EQ(lines_starting("rect "),
               (std::vector<std::string>{"rect 10 4 301 7", "rect 10 6 301 9", "rect 10 8 301 11",
-                                        "rect 10 10 301 13"}));
+                                        "rect 10 10 301 13", "rect 10 12 301 15"}));
     EXPECT_EQ(lines_starting("select brush")[1], "select brush 030000"); // 6 * 256 / 480 = 3
     EXPECT_EQ(lines_starting("text ").size(), 5u); // the text is drawn whole every time
 }
 
 TEST_F(Painting, TextLinesFontsAndColours) {
-    // Titles measure 120 high, notes 40; widths 301 and 645 by the text.
-    g_posix.measure = [](const std::string& text, int height) {
-        return TextExtent{text == "for" ? 645 : 301, height};
-    };
+    // Each line measured with its own width and height on a screen 800 wide;
+    // worked by hand: title i at 40 + i (h - 4i - 10), so 40, 40 + 46 and
+    // 40 + 2 * 32; the note base 80 + 3 * (50 - 22) = 164, the second note
+    // one note height (24) lower; x = (800 - width) / 2, toward zero.
+    g_screen_size = {800, 600};
+    g_posix.paint_area = {0, 0, 800, 600};
+    const std::map<std::string, TextExtent> extents = {{"WENDLE", {300, 100}},
+                                                       {"for", {101, 60}},
+                                                       {"Windows", {805, 50}},
+                                                       {"Running Setup program", {400, 30}},
+                                                       {"Please wait a moment.", {33, 24}}};
+    g_posix.measure = [&](const std::string& text, int) { return extents.at(text); };
     paint_splash(POSIX_WINDOW);
     EXPECT_EQ(lines_starting("text "),
-              (std::vector<std::string>{
-                  "text 169 40 WENDLE", "text -2 146 for", "text 169 244 Windows",
-                  "text 169 374 Running Setup program", "text 169 414 Please wait a moment."}));
+              (std::vector<std::string>{"text 250 40 WENDLE", "text 349 86 for",
+                                        "text -2 104 Windows", "text 200 164 Running Setup program",
+                                        "text 383 188 Please wait a moment."}));
+    EXPECT_EQ(lines_starting("select brush").at(150), "select brush 800000"); // row 300 of 600
+    EXPECT_EQ(lines_starting("select brush").at(299), "select brush ff0000"); // row 598: 255
     const std::vector<std::string> fonts = lines_starting("select font");
     ASSERT_EQ(fonts.size(), 2u);
     EXPECT_EQ(fonts[0],

@@ -28,9 +28,9 @@ Bytes contents_of(FILE* stream) {
     return out;
 }
 
-Bytes decode_bytes(const Bytes& stream, std::string* fault_text) {
+Bytes decode_bytes(const Bytes& stream, std::string* fault_text, FILE* out) {
     FILE* in = stream_of(stream);
-    FILE* out = tmpfile();
+    FILE* own_out = out ? nullptr : tmpfile();
     const bool shows = g_fatal_error_shows_box;
     g_fatal_error_shows_box = false;
     {
@@ -38,13 +38,13 @@ Bytes decode_bytes(const Bytes& stream, std::string* fault_text) {
         if (FATAL_JUMP_SAVE()) {
             if (fault_text) *fault_text = g_fatal_jump.text;
         } else {
-            decode_entry(in, out);
+            decode_entry(in, out ? out : own_out);
         }
     }
     g_fatal_error_shows_box = shows;
-    Bytes result = contents_of(out);
+    Bytes result = own_out ? contents_of(own_out) : Bytes{};
     fclose(in);
-    fclose(out);
+    if (own_out) fclose(own_out);
     return result;
 }
 

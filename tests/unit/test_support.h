@@ -4,10 +4,22 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <ostream>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "platform_stand_in.h"
 #include "test_data.h"
+
+// Message boxes compared whole, and printed readably when they differ.
+inline bool operator==(const RecordedBox& a, const RecordedBox& b) {
+    return std::tie(a.owner, a.text, a.caption, a.style) ==
+           std::tie(b.owner, b.text, b.caption, b.style);
+}
+inline void PrintTo(const RecordedBox& b, std::ostream* out) {
+    *out << "{" << b.owner << " \"" << b.text << "\" \"" << b.caption << "\" " << b.style << "}";
+}
 
 Bytes bytes_of(const std::string& text);
 
@@ -16,8 +28,10 @@ FILE* stream_of(const Bytes& data);
 // Everything written to a stream opened by tmpfile(), from its start.
 Bytes contents_of(FILE* stream);
 
-// Decodes one member stream; `fault_text` gets the fatal text, if any.
-Bytes decode_bytes(const Bytes& stream, std::string* fault_text = nullptr);
+// Decodes one member stream; `fault_text` gets the fatal text, if any. The
+// bytes go to `out` when given (and nothing is returned), else to a
+// temporary file whose contents are returned.
+Bytes decode_bytes(const Bytes& stream, std::string* fault_text = nullptr, FILE* out = nullptr);
 
 // Two member streams decoded one after the other. The first (size 7) is 'a'
 // and a match of 9 from one byte back, which reaches past the size; the
@@ -26,6 +40,17 @@ Bytes decode_bytes(const Bytes& stream, std::string* fault_text = nullptr);
 // the ring.
 inline const Bytes CUT_MATCH_STREAM = {0x07, 0, 0, 0, 0xF6, 0xC9, 0x00, 0x00};
 inline const Bytes READS_4043_STREAM = {0x03, 0, 0, 0, 0x8C, 0xFF, 0xE0};
+
+// Lead-byte tests of code pages: none (single-byte), 932 and 949.
+inline bool single_byte(uint8_t) {
+    return false;
+}
+inline bool cp932_lead(uint8_t b) {
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+inline bool cp949_lead(uint8_t b) {
+    return b >= 0x81 && b <= 0xFE;
+}
 
 // Deterministic text (random_bytes is in test_data.h).
 Bytes text_bytes(size_t size, uint32_t seed);

@@ -101,21 +101,36 @@ TEST_F(Cleanup, NothingOutsideTheWorkSubfolderIsDeleted) {
     clean_work_folder();
     EXPECT_TRUE(file_exists(machine_.host("TEMP/KEEP.TXT")));
     EXPECT_TRUE(g_posix.delete_attempts.empty());
+    // The subfolder could not be entered: both removals are still tried.
+    EXPECT_EQ(g_posix.folder_removals,
+              (std::vector<std::string>{"W80_INST", "C:\\TEMP\\W80_INST"}));
 
     strcpy(g_work_path, "C:\\GONE");
     folder_set_current("C:\\TEMP");
+    g_posix.folder_removals.clear();
     clean_work_folder();
     EXPECT_TRUE(file_exists(machine_.host("TEMP/KEEP.TXT")));
     EXPECT_TRUE(g_posix.delete_attempts.empty());
+    EXPECT_EQ(g_posix.folder_removals, std::vector<std::string>{"C:\\GONE\\W80_INST"});
 }
 
+// After the relative removal the folder is removed once more by its full
+// path, which must fit in 259 characters: it does with a work path of 250,
+// and is skipped with one of 251 rather than cut or overrun.
 TEST_F(Cleanup, WorkPathTooLongForTheFullPathSkipsThatRemoval) {
-    const std::string deep = "TEMP/" + std::string(245, 'L');
-    machine_.make_folder(deep + "/W80_INST");
-    write_file(machine_.host(deep + "/W80_INST/F.TXT"), {1});
-    strcpy(g_work_path, ("C:\\TEMP\\" + std::string(245, 'L')).c_str()); // 253 characters
-    clean_work_folder();
-    EXPECT_FALSE(file_exists(machine_.host(deep + "/W80_INST")));
+    for (size_t length : {size_t(250), size_t(251)}) {
+        const std::string deep = "TEMP/" + std::string(length - 8, 'L');
+        machine_.make_folder(deep + "/W80_INST");
+        write_file(machine_.host(deep + "/W80_INST/F.TXT"), {1});
+        const std::string work = "C:\\TEMP\\" + std::string(length - 8, 'L');
+        strcpy(g_work_path, work.c_str());
+        g_posix.folder_removals.clear();
+        clean_work_folder();
+        EXPECT_FALSE(file_exists(machine_.host(deep + "/W80_INST"))) << length;
+        std::vector<std::string> removals = {"W80_INST"};
+        if (length == 250) removals.push_back(work + "\\W80_INST"); // 259 characters
+        EXPECT_EQ(g_posix.folder_removals, removals) << length;
+    }
 }
 
 } // namespace

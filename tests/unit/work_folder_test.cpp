@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 
 #include "archive/fatal_error.h"
@@ -9,16 +10,6 @@
 #include "test_support.h"
 
 namespace {
-
-bool single_byte(uint8_t) {
-    return false;
-}
-bool cp932_lead(uint8_t b) {
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
-bool cp949_lead(uint8_t b) {
-    return b >= 0x81 && b <= 0xFE;
-}
 
 TEST(WorkPath, FromTemporaryPath) {
     struct Case {
@@ -34,8 +25,10 @@ TEST(WorkPath, FromTemporaryPath) {
         {"\\\\server\\share\\tmp\\", "\\\\SERVER\\SHARE\\TMP"},
         {"", ""},
         {"c:\\d\xe9j\xe0\\", "C:\\D\xe9J\xe0"}, // bytes beyond ASCII unchanged
+        {"c:\\`az{@AZ[", "C:\\`AZ{@AZ["},       // the letters' ends and the bytes beside them
         {"C:\\" + std::string(255, 'a'), "C:\\" + std::string(255, 'A')}, // 258 characters
         {"C:\\" + std::string(254, 'a') + "\\", "C:\\" + std::string(254, 'A')},
+        {"C:\\" + std::string(257, 'a'), "C:\\" + std::string(256, 'A')}, // never past 259
         // Second bytes of double-byte characters that look like letters or
         // a backslash stay: yamada (CP932), ttombang (CP949), hyou (CP932).
         {"C:\\Temp\\\x8E\x52\x93\x63\\", "C:\\TEMP\\\x8E\x52\x93\x63", cp932_lead},
@@ -60,10 +53,8 @@ class Prepare : public ::testing::Test {
         g_posix.temp_path = "c:\\temp\\";
         g_install_ready = 0;
         std::string error;
-        PackMember m;
-        m.name = "W_SETUP.EXE";
-        m.data = bytes_of("setup program");
-        write_file(machine_.host("MEDIA/W_SETUP.WPK"), build_archive({m}, &error));
+        write_file(machine_.host("MEDIA/W_SETUP.WPK"),
+                   build_archive({member("", "W_SETUP.EXE", bytes_of("setup program"))}, &error));
     }
     FakeMachine machine_;
 };
@@ -77,6 +68,59 @@ TEST_F(Prepare, UnpacksIntoTheWorkSubfolder) {
     ASSERT_TRUE(folder_get_current(cwd, sizeof cwd));
     EXPECT_STREQ(cwd, "C:\\TEMP\\W80_INST");
     EXPECT_TRUE(g_posix.boxes.empty());
+}
+
+// Each slot at its limit and one past it: the own path (255 characters), its
+// folder and the archive's name (255), the current folder the unpack keeps
+// (253: the work path and "\\W80_INST"), a member's folder, backslash and name
+// (255), and the temporary path the system may hand over (258).
+TEST_F(Prepare, PathSlotsHoldTheirLimitAndRefuseOneMore) {
+    struct Case {
+        const char* what;
+        std::string own_path, temp_path;
+        size_t name; // a member "FFF...\\NNN..." with a folder of 200 and a name this long
+        int ready;
+        size_t boxes, work_path; // boxes shown, length of the work path
+    };
+    const std::string media = "C:\\MEDIA\\", own = media + "WBOOT.EXE", temp = "C:\\TEMP\\";
+    const auto own_in = [&](size_t n) { return media + std::string(n, 'M') + "\\WBOOT.EXE"; };
+    const auto temp_of = [](size_t n) { return "C:\\" + std::string(n, 'T') + "\\"; };
+    const Case cases[] = {
+        {"own path 255", media + std::string(246, 'P'), temp, 0, 1, 0, 7},
+        {"own path 256", media + std::string(247, 'P'), temp, 0, 0, 1, 7},
+        {"archive path 255", own_in(234), temp, 0, 1, 0, 7},
+        {"archive path 256", own_in(235), temp, 0, 0, 1, 7},
+        {"current folder 253", own, temp_of(241), 0, 1, 0, 244},
+        {"current folder 254", own, temp_of(242), 0, 0, 1, 245},
+        {"member path 255", own, temp, 54, 1, 0, 7},
+        {"member path 256", own, temp, 55, 1, 0, 7},
+        {"temporary path 258", own, temp_of(254), 0, 0, 1, 257},
+        {"temporary path 259", own, temp_of(255), 0, 0, 0, 0},
+    };
+    const std::string folder(200, 'F');
+    for (const Case& c : cases) {
+        g_posix.own_path = c.own_path;
+        g_posix.temp_path = c.temp_path;
+        g_posix.boxes.clear();
+        g_install_ready = 0;
+        folder_set_current("C:\\");
+        const std::string media_folder = c.own_path.substr(0, c.own_path.rfind('\\'));
+        std::filesystem::create_directories(posix_host_path(media_folder.c_str()));
+        std::filesystem::create_directories(posix_host_path(c.temp_path.c_str()));
+        const std::string name(c.name, 'N');
+        std::vector<PackMember> members = {member("", "W_SETUP.EXE", {1})};
+        if (c.name) members.push_back(member(folder, name, {2}));
+        std::string error;
+        write_file(posix_host_path((media_folder + "\\W_SETUP.WPK").c_str()),
+                   build_archive(members, &error));
+        prepare_and_unpack();
+        EXPECT_EQ(g_install_ready, c.ready) << c.what;
+        EXPECT_EQ(g_posix.boxes.size(), c.boxes) << c.what;
+        EXPECT_EQ(strlen(g_work_path), c.work_path) << c.what;
+        const bool written = file_exists(machine_.host("TEMP/W80_INST/" + folder + "/" + name));
+        EXPECT_TRUE(!c.name || written == (200 + 1 + c.name == 255)) << c.what;
+        if (c.ready) clean_work_folder();
+    }
 }
 
 TEST_F(Prepare, TemporaryFolderAtADriveRootWorksInItsRoot) {
@@ -125,14 +169,11 @@ TEST_F(Prepare, NothingIsWrittenOrDeletedThroughALink) {
         {"a member's deeper folder", "TEMP/W80_INST/DATA/SUB", false, 1},
         {"a member's file", "TEMP/W80_INST/DATA/SUB/README.TXT", true, 1},
     };
-    PackMember setup, readme;
-    setup.name = "W_SETUP.EXE";
-    setup.data = bytes_of("setup program");
-    readme.folder = "DATA\\SUB";
-    readme.name = "README.TXT";
-    readme.data = bytes_of("member");
     std::string error;
-    write_file(machine_.host("MEDIA/W_SETUP.WPK"), build_archive({setup, readme}, &error));
+    write_file(machine_.host("MEDIA/W_SETUP.WPK"),
+               build_archive({member("", "W_SETUP.EXE", bytes_of("setup program")),
+                              member("DATA\\SUB", "README.TXT", bytes_of("member"))},
+                             &error));
     for (const Case& c : cases) {
         std::filesystem::remove_all(machine_.host("TEMP/W80_INST"));
         std::filesystem::remove_all(machine_.host("ELSEWHERE"));
@@ -167,7 +208,9 @@ TEST_F(Prepare, EndsQuietlyWhenThereIsNoUsableWorkFolder) {
         {"network path", true, "\\\\SERVER\\SHARE\\"},
         {"unmapped drive", true, "Q:\\TEMP\\"},
         {"temporary folder gone", true, "C:\\GONE\\"},
+        {"a file named W80_INST in the way", true, "C:\\TEMP\\"},
     };
+    write_file(machine_.host("TEMP/W80_INST"), bytes_of("a file in the way"));
     for (const Case& c : cases) {
         g_posix.has_temp_path = c.has_temp;
         g_posix.temp_path = c.temp;
@@ -175,26 +218,14 @@ TEST_F(Prepare, EndsQuietlyWhenThereIsNoUsableWorkFolder) {
         prepare_and_unpack();
         EXPECT_EQ(g_install_ready, 0) << c.what;
         EXPECT_TRUE(g_posix.boxes.empty()) << c.what;
-        EXPECT_FALSE(file_exists(machine_.host("W80_INST"))) << c.what;
-        EXPECT_FALSE(file_exists(machine_.host("W_SETUP.EXE"))) << c.what;
+        for (const char* left : {"W80_INST", "W_SETUP.EXE", "TEMP/W_SETUP.EXE", "TEMP/W_SETUP.WPK"})
+            EXPECT_FALSE(file_exists(machine_.host(left))) << c.what << " " << left;
     }
 }
 
-TEST_F(Prepare, UnenterableWorkSubfolderUnpacksNothing) {
-    write_file(machine_.host("TEMP/W80_INST"), bytes_of("a file in the way"));
-    prepare_and_unpack();
-    EXPECT_EQ(g_install_ready, 0);
-    EXPECT_TRUE(g_posix.boxes.empty());
-    EXPECT_FALSE(file_exists(machine_.host("TEMP/W_SETUP.EXE")));
-    EXPECT_FALSE(file_exists(machine_.host("TEMP/W_SETUP.WPK")));
-}
-
 TEST_F(Prepare, FatalErrorReturnsNormallyWithStreamsClosed) {
-    PackMember m;
-    m.name = "BIG.BIN";
-    m.data = random_bytes(40000, 1);
     std::string error;
-    Bytes archive = build_archive({m}, &error);
+    Bytes archive = build_archive({member("", "BIG.BIN", random_bytes(40000, 1))}, &error);
     archive.resize(archive.size() - 500);
     write_file(machine_.host("MEDIA/W_SETUP.WPK"), archive);
     prepare_and_unpack();
