@@ -43,7 +43,7 @@ grep -q '\\' "$work/out" && { echo "FAIL: --flat kept folders"; failures=$((fail
 # Damage: the directory cut short, the data cut short.
 head -c 70 "$work/a.wpk" > "$work/cut-dir.wpk"
 check "test, directory cut short" 1 "$wpk" test "$work/cut-dir.wpk"
-expect_err "directory cut short" "damaged archive: directory cut short"
+expect_err "directory cut short" "archive cut short: the file ends inside its directory"
 size=$(stat -c %s "$work/a.wpk")
 head -c $((size - 200)) "$work/a.wpk" > "$work/cut-data.wpk"
 check "test, data cut short" 1 "$wpk" test "$work/cut-data.wpk"
@@ -81,7 +81,8 @@ check "extract, last match past the size" 1 "$wpk" extract --keep-damaged "$work
 # A member whose folder climbs out of the target is refused, the rest written.
 python3 - "$work/a.wpk" "$work/evil.wpk" <<'PY'
 import sys
-data = open(sys.argv[1], 'rb').read()
+data = bytearray(open(sys.argv[1], 'rb').read())
+data[44:50] = bytes(6)  # as written before the directory checksum: nothing to verify
 open(sys.argv[2], 'wb').write(data.replace(b'AB\\CD', b'..\\CD', 1))
 PY
 check "extract, unsafe folder" 1 "$wpk" extract "$work/evil.wpk" -C "$work/z/in"

@@ -121,7 +121,7 @@ bool move_into_place(const fs::path& decoded, const fs::path& file, const Archiv
 // Decodes member i here, beside its final name, and renames it into place.
 void extract_here(ExtractRun& run, const ArchiveReader& archive, int i, const fs::path& file) {
     const ArchiveEntry& e = g_entry_table[i];
-    const std::string name = member_path(e);
+    const std::string name = shown_member(e);
     std::error_code ec;
     fs::create_directories(file.parent_path(), ec);
     const fs::path partial = file.string() + PARTIAL_SUFFIX;
@@ -156,7 +156,7 @@ void extract_here(ExtractRun& run, const ArchiveReader& archive, int i, const fs
 void extract_member(ExtractRun& run, const ArchiveReader& archive, int i,
                     const MemberOutcome* ahead) {
     const ArchiveEntry& e = g_entry_table[i];
-    const std::string name = member_path(e);
+    const std::string name = shown_member(e);
     show_progress(size_t(i) + 1, size_t(archive.count), name);
     const fs::path file = destination(run, e);
     std::error_code ec;

@@ -13,6 +13,7 @@
 #include "archive/dos_time.h"
 #include "pack/archive_writer.h"
 #include "wpk.h"
+#include "wpk_output.h"
 
 namespace fs = std::filesystem;
 
@@ -124,11 +125,26 @@ bool parse_when(const std::string& when, int64_t* seconds) {
 
 bool write_members(const std::string& path, const std::vector<PackMember>& members,
                    std::string* error, PackTotals* totals) {
-    const bool ok = write_archive(path, members, error, totals, [&](size_t i, const PackMember& m) {
+    std::string temporary;
+    FILE* out = create_temporary(path, &temporary, error);
+    if (!out) return false;
+    bool ok = write_archive_to(out, members, error, totals, [&](size_t i, const PackMember& m) {
         if (g_verbosity > 0) printf("%s\n", m.source.c_str());
         show_progress(i + 1, members.size(), m.source);
     });
     end_progress();
+    if (fclose(out) != 0 && ok) {
+        *error = temporary + ": " + reason_of(errno);
+        ok = false;
+    }
+    if (ok && rename(temporary.c_str(), path.c_str()) != 0) {
+        *error = path + ": " + reason_of(errno);
+        ok = false;
+    }
+    if (ok)
+        keep_temporary(temporary);
+    else
+        remove_temporary(temporary);
     return ok;
 }
 
