@@ -4,6 +4,7 @@
 #include <string>
 
 #include "wpk.h"
+#include "wpk_output.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -79,7 +80,11 @@ int main(int argc, char** argv) {
         bool done = false;
         // The command's name stands in argv[0] for the parser.
         const int status = parse_invocation(*command, argc - 1, argv + 1, &invocation, &done);
-        return done ? status : command->run(invocation);
+        if (done) return status;
+        install_cleanup_handlers();
+        const int result = command->run(invocation);
+        remove_temporaries(); // whatever a failure left
+        return result;
     }
     complain(std::string("unknown command '") + name + "'");
     print_usage(stderr);

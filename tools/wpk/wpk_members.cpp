@@ -9,6 +9,7 @@
 
 #include "archive/entry_decoder.h"
 #include "wpk.h"
+#include "wpk_output.h"
 
 #ifndef _WIN32
 #include <sys/mman.h>
@@ -33,12 +34,9 @@ bool stands(const MemberOutcome& o) {
 }
 
 void handle_in_order(const MemberOutcome* ahead, int i, const MemberHandler& handle) {
-    if (ahead && stands(*ahead)) {
-        handle(i, ahead);
+    const bool stood = ahead && stands(*ahead);
+    if (handle(i, stood ? ahead : nullptr) && stood)
         memcpy(&g_ring[RING_FILL], ahead->ring_tail, MAX_MATCH);
-    } else {
-        handle(i, nullptr);
-    }
 }
 
 #ifndef _WIN32
@@ -136,6 +134,7 @@ void for_each_member(const ArchiveReader& archive, int jobs, const DecodeAhead& 
         for (int w = 0; w < jobs && w < count; ++w) {
             const pid_t pid = fork();
             if (pid == 0) {
+                become_worker();
                 close(wake[0]);
                 run_worker(archive, order, shared, wake[1], decode_ahead);
             }

@@ -92,7 +92,8 @@ int run_list(const Invocation& invocation) {
             const uint64_t end = next == starts.end() ? archive.file_size : *next;
             if (end <= archive.file_size) packed = std::to_string(end - start);
         } else {
-            complain(path + ": " + shown_member(e) + ": damaged: size cut short");
+            if (!archive.starts_past_end(i))
+                complain(path + ": " + shown_member(e) + ": damaged: size cut short");
             status = EXIT_DAMAGED;
         }
         if (json) {
@@ -113,6 +114,7 @@ int test_archive(const std::string& path, int jobs, ArchiveNames* names) {
     ArchiveReader archive;
     if (!archive.open(path)) return EXIT_DAMAGED;
     if (names) {
+        names->opened = true;
         names->signature = classify_signature(g_archive_signature, g_archive_unused);
         for (int i = 0; i < archive.count; ++i)
             names->members.push_back(
@@ -127,16 +129,19 @@ int test_archive(const std::string& path, int jobs, ArchiveNames* names) {
         const DecodeFault fault = ahead ? ahead->fault : decode_member(archive.file, i, nullptr);
         if (fault != DecodeFault::NONE) {
             end_progress();
-            complain(path + ": " + name + ": damaged: " + fault_text(fault));
+            if (!archive.starts_past_end(i)) // the archive cut short was said once
+                complain(path + ": " + name + ": damaged: " + fault_text(fault));
             ++damaged;
         } else if (g_verbosity > 0) {
             printf("%s: ok\n", name.c_str());
         }
+        return true;
     });
     end_progress();
     const int members = archive.count > 0 ? archive.count : 0;
     if (g_verbosity >= 0)
-        printf("%s: %d members, %d damaged%s\n", path.c_str(), members, damaged,
+        printf("%s: %s, %d damaged%s\n", path.c_str(),
+               count_of(uint64_t(members), "member").c_str(), damaged,
                g_member_crc_wanted ? ", checksums verified" : "");
     return damaged ? EXIT_DAMAGED : EXIT_OK;
 }
