@@ -95,9 +95,16 @@ const CommandDef CHECK_COMMAND = {
     "  - W_SETUP.WPK at the root: it overwrites the archive's copy mid-unpack;\n"
     "  - empty folders (TREE only): not stored, so never made;\n"
     "  - more than 3000 members: the installer refuses the archive;\n"
+    "  - device names (CON, PRN, AUX, NUL, COM1-9, LPT1-9, any extension) and\n"
+    "    names ending in a dot or a space: Windows cannot make them as named;\n"
+    "  - paths wpk extract refuses: '..', a leading backslash, a drive, no name;\n"
+    "  - (TREE only) symbolic links, links out of the tree, links left out,\n"
+    "    and FIFOs, devices and sockets (errors in any case);\n"
     "  - (ARCHIVE only) a signature that is none wpk writes.\n"
     "An ARCHIVE is also tested as by 'wpk test', checksums included.\n"
-    "Findings are warnings (exit status 0) unless --strict; damage is exit 1.\n",
+    "Findings are warnings on standard output (exit status 0) unless --strict\n"
+    "makes them errors; errors and damage go to standard error, exit status 1.\n"
+    "\n" LINK_POLICY_HELP,
     CHECK_OPTIONS,
     run_check,
 };

@@ -37,7 +37,8 @@ void print_usage(FILE* to) {
           "'wpk COMMAND --help' describes each command and its options; every\n"
           "command takes -q (errors only), -v (each member named) and '--' (the\n"
           "end of the options). 'wpk --version' shows the version.\n"
-          "Exit status: 0 ok, 1 damaged archive or failed member, 2 usage error.\n",
+          "Exit status: 0 ok; 1 a damaged archive, a failed member or a preflight\n"
+          "error; 2 a usage error. Interrupted, wpk removes what it was writing.\n",
           to);
 }
 

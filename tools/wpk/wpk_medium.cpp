@@ -273,7 +273,10 @@ const CommandDef MEDIUM_COMMAND = {
     "Refuses when the archive would have no W_SETUP.EXE at its root. Nothing\n"
     "is replaced in OUTDIR until everything was written and tested. With\n"
     "--iso FILE also writes an ISO 9660 image of the medium with Joliet names\n"
-    "and an AUTORUN.INF that starts WBOOT.EXE (needs xorriso).\n",
+    "and an AUTORUN.INF that starts WBOOT.EXE (needs xorriso). The program\n"
+    "must be a 32-bit Windows GUI program that imports only what the installer\n"
+    "may. OUTDIR, its files and the ISO are left out of the trees.\n"
+    "\n" LINK_POLICY_HELP,
     MEDIUM_OPTIONS,
     run_medium,
 };

@@ -138,7 +138,10 @@ void for_each_member(const ArchiveReader& archive, int jobs, const DecodeAhead& 
                 close(wake[0]);
                 run_worker(archive, order, shared, wake[1], decode_ahead);
             }
-            if (pid > 0) ++started;
+            if (pid > 0) {
+                register_worker(int(pid));
+                ++started;
+            }
         }
         close(wake[1]);
         // In order: each outcome as it arrives; when the workers are gone
@@ -160,6 +163,7 @@ void for_each_member(const ArchiveReader& archive, int jobs, const DecodeAhead& 
         }
         close(wake[0]);
         while (started > 0 && wait(nullptr) > 0) --started;
+        forget_workers();
         munmap(memory, bytes);
         return;
     }

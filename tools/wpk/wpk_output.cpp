@@ -14,6 +14,7 @@
 #ifdef _WIN32
 #include <io.h>
 #else
+#include <sys/wait.h>
 #include <unistd.h>
 #ifdef __linux__
 #include <sys/prctl.h>
@@ -33,6 +34,12 @@ struct TemporarySlot {
     char path[TEMPORARY_PATH];
 };
 TemporarySlot g_temporaries[TEMPORARY_SLOTS];
+
+// The workers running, ended first by the handler so that none writes on
+// into a scratch folder being removed.
+constexpr int WORKER_SLOTS = 1024;
+volatile sig_atomic_t g_workers[WORKER_SLOTS];
+volatile sig_atomic_t g_worker_count = 0;
 
 const int CLEANUP_SIGNALS[] = {
     SIGINT,
@@ -69,6 +76,12 @@ void remove_slot(TemporarySlot& slot) {
 }
 
 void on_signal(int signal_number) {
+#ifndef _WIN32
+    for (int i = 0; i < g_worker_count; ++i) {
+        kill(pid_t(g_workers[i]), SIGKILL);
+        waitpid(pid_t(g_workers[i]), nullptr, 0);
+    }
+#endif
     for (TemporarySlot& slot : g_temporaries) remove_slot(slot);
     ::signal(signal_number, SIG_DFL);
     raise(signal_number);
@@ -100,6 +113,17 @@ void register_temporary(const std::string& path, int count) {
         slot.count = count;
         return;
     }
+}
+
+void register_worker(int pid) {
+    if (g_worker_count < WORKER_SLOTS) {
+        g_workers[g_worker_count] = pid;
+        g_worker_count = g_worker_count + 1;
+    }
+}
+
+void forget_workers() {
+    g_worker_count = 0;
 }
 
 void keep_temporary(const std::string& temporary) {
@@ -168,12 +192,21 @@ FILE* create_temporary(const std::string& target, std::string* temporary, std::s
 }
 
 void install_cleanup_handlers() {
-    for (int s : CLEANUP_SIGNALS) ::signal(s, on_signal);
+    // SIGINT and SIGHUP ignored from the start (a background job of a
+    // script, nohup) stay ignored, as the shell meant.
+    for (int s : CLEANUP_SIGNALS)
+        if (::signal(s, on_signal) == SIG_IGN && s != SIGTERM
+#ifndef _WIN32
+            && s != SIGPIPE
+#endif
+        )
+            ::signal(s, SIG_IGN);
 }
 
 void become_worker() {
     for (int s : CLEANUP_SIGNALS) ::signal(s, SIG_DFL);
     for (TemporarySlot& slot : g_temporaries) slot.count = -1; // the parent's to remove
+    g_worker_count = 0;
 #ifdef __linux__
     const pid_t parent = getppid();
     prctl(PR_SET_PDEATHSIG, SIGKILL);

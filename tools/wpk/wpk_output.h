@@ -30,6 +30,10 @@ void remove_temporaries();
 // Installs the handlers that remove the temporaries when the run is
 // interrupted, then end it by the same signal.
 void install_cleanup_handlers();
+// A worker process started, which an interrupted run ends before removing
+// its temporaries; forgotten once they have all been waited for.
+void register_worker(int pid);
+void forget_workers();
 // In a worker process: the default handlers again, and the worker ends when
 // its parent does.
 void become_worker();
