@@ -64,6 +64,8 @@ medium in its tree|"$wpk" medium -q --program ../gui.exe t/m t|"$wpk" medium --p
 same tree twice|true|"$wpk" pack o.wpk t t|0|o.wpk: 1 member,|true
 text file as program|true|"$wpk" medium --program t/W_SETUP.EXE m t|1|not a Windows program|[ ! -e m ]
 console program|true|"$wpk" medium --program ../console.exe m t|1|not a GUI program|[ ! -e m ]
+same path twice|mkdir u && echo two >u/W_SETUP.EXE && "$wpk" pack -q o.wpk t u|"$wpk" extract -C x o.wpk|0|W_SETUP.EXE: replaces the member of the same path|[ "$(cat x/W_SETUP.EXE)" = two ]
+folder link in DIR|mkdir -p x away t/SUB && echo s >t/SUB/S.TXT && ln -s ../away x/SUB && "$wpk" pack -q o.wpk t|"$wpk" extract -C x o.wpk|1|x/SUB is a symbolic link: would be written outside|[ ! -e away/S.TXT ] && [ -f x/W_SETUP.EXE ]
 SIGINT in pack|sig=INT|interrupt "$wpk" pack o.wpk ../zeros|130||[ -z "$(ls -A | grep -v '^t$\|^out$\|^err$')" ]
 SIGTERM in pack|sig=TERM|interrupt "$wpk" pack o.wpk ../zeros|143||[ -z "$(ls -A | grep -v '^t$\|^out$\|^err$')" ]
 SIGHUP in pack|sig=HUP|interrupt "$wpk" pack o.wpk ../zeros|129||[ -z "$(ls -A | grep -v '^t$\|^out$\|^err$')" ]

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -193,14 +194,10 @@ namespace {
 
 bool gather_list(const std::string& list, bool flat, std::vector<PackMember>* members) {
     std::error_code ec;
-    if (fs::status(list, ec).type() != fs::file_type::regular) {
-        complain(list + ": " + (ec ? ec.message() : "not a regular file") +
-                 ": cannot read the list");
-        return false;
-    }
     std::ifstream in(list);
-    if (!in) {
-        complain(list + ": cannot read the list");
+    if (!in || fs::is_directory(list, ec)) {
+        complain(list + ": cannot read the list: " +
+                 (fs::is_directory(list, ec) ? "is a folder" : strerror(errno)));
         return false;
     }
     std::string line;
