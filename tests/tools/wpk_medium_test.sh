@@ -40,6 +40,31 @@ head -c 100 /dev/zero >"$work/zeros.wpk"
 check "test, 100 zero bytes" 1 "$wpk" test "$work/zeros.wpk"
 expect_err "100 zero bytes" "not a wpk archive"
 
+# A name byte changed in the directory: the directory checksum sees it; an
+# archive from before the directory checksum (zeros there) still tests clean.
+python3 - "$work/a.wpk" "$work/renamed.wpk" "$work/old.wpk" <<'PY'
+import sys
+data = bytearray(open(sys.argv[1], 'rb').read())
+data[data.find(b'TABLE.TXT')] = ord('S')
+open(sys.argv[2], 'wb').write(data)
+data[44:50] = bytes(6)
+open(sys.argv[3], 'wb').write(data)
+PY
+for command in test check extract list; do
+  check "$command, renamed member" 1 "$wpk" $command "$work/renamed.wpk"
+  expect_err "$command, renamed member" "directory damaged"
+done
+check "test, renamed member before the directory checksum" 0 "$wpk" test "$work/old.wpk"
+
+# One line for what is no archive, and for one cut short.
+mkdir "$work/folder.wpk" && : >"$work/empty.wpk" && echo text >"$work/text.wpk"
+head -c 300 "$work/a.wpk" >"$work/cut.wpk"
+for c in "folder.wpk:is a folder" "empty.wpk:empty file" "text.wpk:not a wpk archive" "cut.wpk:archive cut short after 300 bytes: 1 member begins past its end"; do
+  check "test ${c%%:*}" 1 "$wpk" test "$work/${c%%:*}"
+  expect_err "test ${c%%:*}" "${c#*:}"
+  [ "$(grep -vc 'coded data past the end' "$work/err")" = 1 ] || fail "test ${c%%:*}: more than one line"
+done
+
 # Findings warn, or fail with --strict; pack --strict writes nothing.
 mkdir -p "$work/odd/EMPTY"
 printf x >"$work/odd/A.TXT"
