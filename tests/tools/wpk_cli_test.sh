@@ -37,6 +37,8 @@ rmdir "$work/tree/EMPTYDIR"
 diff -r "$work/tree" "$work/x" || { echo "FAIL: extracted tree differs"; failures=$((failures + 1)); }
 [ "$(stat -c %Y "$work/x/HELLO.TXT")" = "$(date -d '2001-02-03 04:05:06 UTC' +%s)" ] ||
   { echo "FAIL: modification time not restored"; failures=$((failures + 1)); }
+grep -q '^a.wpk: 4 members written below .*x (' <(sed "s|$work/||" "$work/out") ||
+  { echo "FAIL: extract's summary line"; cat "$work/out"; failures=$((failures + 1)); }
 check "pack --flat" 0 "$wpk" pack --flat "$work/flat.wpk" "$work/tree"
 check "list flat" 0 "$wpk" list "$work/flat.wpk"
 grep -q '\\' "$work/out" && { echo "FAIL: --flat kept folders"; failures=$((failures + 1)); }
@@ -75,6 +77,8 @@ records = b''.join(struct.pack('<IIIBB', off, 0, 0x279FBF7D, 0, len(n)) + n
 head = bytes(56) + struct.pack('<h', 2) + records
 open(sys.argv[1], 'wb').write(head + struct.pack('<I', len(head) + 4) + b''.join(streams))
 PY
+check "list --json, unmarked" 0 "$wpk" list --json "$work/cut-match.wpk"
+grep -q '"checksum": null}' "$work/out" || { echo "FAIL: unmarked checksum not null"; failures=$((failures + 1)); }
 check "extract, last match past the size" 1 "$wpk" extract --keep-damaged "$work/cut-match.wpk" -C "$work/cut"
 [ "$(cat "$work/cut/CUT.TXT")/$(cat "$work/cut/NEXT.TXT")" = aaaaaaa/aaa ] ||
   { echo "FAIL: the member after a cut match did not read its whole tail"; failures=$((failures + 1)); }
@@ -92,6 +96,15 @@ expect_err "unsafe folder" "refused: would be written outside"
 [ -f "$work/z/in/HELLO.TXT" ] || { echo "FAIL: safe members not written"; failures=$((failures + 1)); }
 check "extract --allow-outside" 0 "$wpk" extract "$work/evil.wpk" -C "$work/z/in" --allow-outside --overwrite
 [ -f "$work/z/CD/NUMBERS.TXT" ] || { echo "FAIL: --allow-outside did not write the member"; failures=$((failures + 1)); }
+
+# Names are listed with control bytes escaped; help fits 80 columns.
+mkdir -p "$work/esc" && printf x >"$work/esc/$(printf 'A\033]0;T\007')"
+"$wpk" pack -q "$work/esc.wpk" "$work/esc"
+check "list, control bytes" 0 "$wpk" list "$work/esc.wpk"
+grep -qF 'A\x1B]0;T\x07' "$work/out" && ! grep -q $'\033' "$work/out" ||
+  { echo "FAIL: list printed a name raw"; failures=$((failures + 1)); }
+for c in pack list test extract check medium; do "$wpk" $c --help; done | awk 'length > 80 { bad = 1 } END { exit bad }' ||
+  { echo "FAIL: a help line over 80 columns"; failures=$((failures + 1)); }
 
 # Usage errors and the parser's answers: arguments | exit status | text on
 # stderr (or stdout for help and version).

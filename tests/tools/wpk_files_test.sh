@@ -6,7 +6,7 @@ set -uo pipefail
 wpk=$1
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap 'umount "$work/run/x" 2>/dev/null; rm -rf "$work"' EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 python3 "$here/tiny_pe.py" "$work/gui.exe" 2
@@ -38,7 +38,7 @@ interrupt() {
 # Each row: what | setup | command | exit status | text in stdout or stderr | check after
 while IFS='|' read -r what setup command want text after; do
   [ -z "$what" ] && continue
-  rm -rf "$work/run" && mkdir -p "$work/run/t" && cd "$work/run" || exit 1
+  cd "$work" && { umount run/x 2>/dev/null; rm -rf run; } && mkdir -p run/t && cd run || exit 1
   printf 'setup' >t/W_SETUP.EXE
   eval "$setup" || continue
   eval "$command" >out 2>err
@@ -66,6 +66,7 @@ text file as program|true|"$wpk" medium --program t/W_SETUP.EXE m t|1|not a Wind
 console program|true|"$wpk" medium --program ../console.exe m t|1|not a GUI program|[ ! -e m ]
 same path twice|mkdir u && echo two >u/W_SETUP.EXE && "$wpk" pack -q o.wpk t u|"$wpk" extract -C x o.wpk|0|W_SETUP.EXE: replaces the member of the same path|[ "$(cat x/W_SETUP.EXE)" = two ]
 folder link in DIR|mkdir -p x away t/SUB && echo s >t/SUB/S.TXT && ln -s ../away x/SUB && "$wpk" pack -q o.wpk t|"$wpk" extract -C x o.wpk|1|x/SUB is a symbolic link: would be written outside|[ ! -e away/S.TXT ] && [ -f x/W_SETUP.EXE ]
+full disk|as_root && mkdir x && mount -t tmpfs -o size=64k none x|"$wpk" extract -j 1 -C x ../random.wpk|1|No space left on device (the disk is full)|umount x
 SIGINT in pack|sig=INT|interrupt "$wpk" pack o.wpk ../zeros|130||[ -z "$(ls -A | grep -v '^t$\|^out$\|^err$')" ]
 SIGTERM in pack|sig=TERM|interrupt "$wpk" pack o.wpk ../zeros|143||[ -z "$(ls -A | grep -v '^t$\|^out$\|^err$')" ]
 SIGHUP in pack|sig=HUP|interrupt "$wpk" pack o.wpk ../zeros|129||[ -z "$(ls -A | grep -v '^t$\|^out$\|^err$')" ]

@@ -65,6 +65,9 @@ for c in "folder.wpk:is a folder" "empty.wpk:empty file" "text.wpk:not a wpk arc
   [ "$(grep -vc 'coded data past the end' "$work/err")" = 1 ] || fail "test ${c%%:*}: more than one line"
 done
 
+check "check, no such file" 1 "$wpk" check "$work/nonexist.wpk"
+[ -s "$work/out" ] && fail "check of no file printed more than its error: $(cat "$work/out")"
+
 # Findings warn, or fail with --strict; pack --strict writes nothing.
 mkdir -p "$work/odd/EMPTY"
 printf x >"$work/odd/A.TXT"
