@@ -11,6 +11,8 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 python3 "$here/tiny_pe.py" "$work/gui.exe" 2
 python3 "$here/tiny_pe.py" "$work/console.exe" 3
+python3 "$here/tiny_pe.py" "$work/imports.exe" 2 USER32.dll MessageBoxA
+python3 "$here/tiny_pe.py" "$work/wide.exe" 2 USER32.dll MessageBoxW
 mkdir -p "$work/zeros" "$work/random"
 head -c 10000000 /dev/zero >"$work/zeros/Z.BIN"
 head -c 20000000 /dev/urandom >"$work/random/A.BIN"
@@ -64,6 +66,8 @@ medium in its tree|"$wpk" medium -q --program ../gui.exe t/m t|"$wpk" medium --p
 same tree twice|true|"$wpk" pack o.wpk t t|0|o.wpk: 1 member,|true
 text file as program|true|"$wpk" medium --program t/W_SETUP.EXE m t|1|not a Windows program|[ ! -e m ]
 console program|true|"$wpk" medium --program ../console.exe m t|1|not a GUI program|[ ! -e m ]
+program with an allowed import|true|"$wpk" medium --program ../imports.exe m t|0|WBOOT.EXE and W_SETUP.WPK|cmp -s ../imports.exe m/WBOOT.EXE
+program with another import|true|"$wpk" medium --program ../wide.exe m t|1|imports USER32.DLL MessageBoxW, which the installer may not use|[ ! -e m ]
 same path twice|mkdir u && echo two >u/W_SETUP.EXE && "$wpk" pack -q o.wpk t u|"$wpk" extract -C x o.wpk|0|W_SETUP.EXE: replaces the member of the same path|[ "$(cat x/W_SETUP.EXE)" = two ]
 folder link in DIR|mkdir -p x away t/SUB && echo s >t/SUB/S.TXT && ln -s ../away x/SUB && "$wpk" pack -q o.wpk t|"$wpk" extract -C x o.wpk|1|x/SUB is a symbolic link: would be written outside|[ ! -e away/S.TXT ] && [ -f x/W_SETUP.EXE ]
 full disk|as_root && mkdir x && mount -t tmpfs -o size=64k none x|"$wpk" extract -j 1 -C x ../random.wpk|1|No space left on device (the disk is full)|umount x
