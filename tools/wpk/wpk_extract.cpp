@@ -261,8 +261,8 @@ int run_extract(const Invocation& invocation) {
     if (jobs < 0) return EXIT_USAGE;
     std::error_code ec;
     if (fs::exists(run.target, ec) && !fs::is_directory(run.target, ec)) {
-        complain(run.target.string() + ": not a folder");
-        return EXIT_USAGE;
+        complain(run.target.string() + ": not a folder, nothing written");
+        return EXIT_DAMAGED;
     }
     ArchiveReader archive;
     if (!archive.open(run.archive_path)) return EXIT_DAMAGED;
