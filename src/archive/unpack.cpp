@@ -260,6 +260,7 @@ int16_t unpack_archive(const char* archive_name) {
 
     const int32_t count = read_archive_directory(g_archive_stream);
     if (count == DIRECTORY_DAMAGED) fatal_error(TEXT_FILE_ERROR);
+    if (!directory_checksum_matches()) fatal_error(TEXT_FILE_ERROR);
     g_member_crc_wanted = archive_has_checksums();
 
     char path[PATH_SLOT];

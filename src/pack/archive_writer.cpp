@@ -1,5 +1,14 @@
 #include "pack/archive_writer.h"
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -24,26 +33,32 @@ void put_u32(std::vector<uint8_t>& out, uint32_t v) {
     put_u16(out, v >> 16);
 }
 
-bool read_whole_file(const std::string& path, std::vector<uint8_t>* data, std::string* error) {
+// Opens a member's source for reading, only when it is a regular file (a
+// FIFO or a device is never opened: opening a FIFO would wait for a writer),
+// and gives its size.
+FILE* open_source(const std::string& path, uint64_t* size, std::string* error) {
+#ifdef _WIN32
+    struct _stat64 st;
+    if (_stat64(path.c_str(), &st) != 0 || !(st.st_mode & _S_IFREG)) {
+        *error = path + ": " + (errno ? strerror(errno) : "not a regular file");
+        return nullptr;
+    }
     FILE* f = fopen(path.c_str(), "rb");
-    if (!f) {
-        *error = path + ": " + strerror(errno);
-        return false;
+#else
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        *error = path + ": " + (fd < 0 ? strerror(errno) : "not a regular file, not packed");
+        if (fd >= 0) close(fd);
+        return nullptr;
     }
-    data->clear();
-    uint8_t block[65536];
-    size_t n;
-    while ((n = fread(block, 1, sizeof block, f)) > 0) {
-        data->insert(data->end(), block, block + n);
-        if (data->size() >= FOUR_GIB) break;
-    }
-    const bool failed = ferror(f);
-    fclose(f);
-    if (failed) {
-        *error = path + ": read error";
-        return false;
-    }
-    return true;
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    FILE* f = fdopen(fd, "rb");
+    if (!f) close(fd);
+#endif
+    if (!f) *error = path + ": " + strerror(errno);
+    *size = uint64_t(st.st_size);
+    return f;
 }
 
 std::string member_label(const PackMember& m) {
@@ -59,6 +74,14 @@ bool check_members(const std::vector<PackMember>& members, std::string* error) {
     for (const PackMember& m : members) {
         if (m.folder.size() > 255 || m.name.size() > 255) {
             *error = member_label(m) + ": folder or name longer than 255 bytes";
+            return false;
+        }
+        // Refused from its size alone, before anything is read.
+        struct stat st;
+        if (!m.source.empty() && stat(m.source.c_str(), &st) == 0 &&
+            uint64_t(st.st_size) >= FOUR_GIB) {
+            *error = m.source + ": " + std::to_string(uint64_t(st.st_size)) +
+                     " bytes: a member holds at most 4 GiB - 1 bytes";
             return false;
         }
     }
@@ -84,6 +107,8 @@ std::vector<uint8_t> make_directory(const std::vector<PackMember>& members,
         out.insert(out.end(), m.name.begin(), m.name.end());
     }
     put_u32(out, data_base);
+    store_directory_checksum(out.data(), crc32_update(0, out.data() + SIGNATURE_SIZE + 2,
+                                                      out.size() - SIGNATURE_SIZE - 2));
     return out;
 }
 
@@ -97,41 +122,67 @@ bool write_to_stream(FILE* out, const std::vector<PackMember>& members, std::str
     std::vector<uint8_t> directory = make_directory(members, offsets, crcs, 0);
     const uint64_t data_base = directory.size();
     if (fwrite(directory.data(), 1, directory.size(), out) != directory.size()) {
-        *error = "write error";
+        *error = std::string("write error: ") + strerror(errno);
         return false;
     }
     uint64_t position = data_base;
-    std::vector<uint8_t> content;
     for (size_t i = 0; i < members.size(); ++i) {
         const PackMember& m = members[i];
         if (progress) progress(i, m);
-        const std::vector<uint8_t>* data = &m.data;
-        if (!m.source.empty()) {
-            if (!read_whole_file(m.source, &content, error)) return false;
-            data = &content;
-        }
-        if (data->size() >= FOUR_GIB) {
+        uint64_t size = m.data.size();
+        FILE* source = nullptr;
+        if (!m.source.empty() && !(source = open_source(m.source, &size, error))) return false;
+        if (size >= FOUR_GIB) {
+            if (source) fclose(source);
             *error = member_label(m) + ": larger than 4 GiB - 1 bytes";
             return false;
         }
-        const std::vector<uint8_t> stream = encode_member(data->data(), data->size());
-        if (position - data_base >= FOUR_GIB || position + stream.size() > FOUR_GIB) {
-            *error = "the archive would be larger than 4 GiB";
+        uint32_t crc = 0;
+        size_t at = 0;
+        const ReadBytes read = [&](uint8_t* buffer, size_t want) {
+            size_t n = 0;
+            if (source) {
+                n = fread(buffer, 1, want, source);
+            } else {
+                n = std::min(want, m.data.size() - at);
+                memcpy(buffer, m.data.data() + at, n);
+                at += n;
+            }
+            crc = crc32_update(crc, buffer, n);
+            return n;
+        };
+        const uint64_t stream_start = position;
+        bool too_large = false;
+        int write_error = 0;
+        const WriteBytes write = [&](const uint8_t* coded, size_t n) {
+            position += n;
+            too_large = position > FOUR_GIB;
+            if (!too_large && fwrite(coded, 1, n, out) != n) write_error = errno ? errno : EIO;
+            return !too_large && write_error == 0;
+        };
+        const bool encoded = encode_member_streaming(size, read, write);
+        const int read_error = source && ferror(source) ? errno : 0;
+        const bool grew = source && encoded && fgetc(source) != EOF;
+        if (source) fclose(source);
+        if (!encoded || grew) {
+            if (too_large)
+                *error = "the archive would be larger than 4 GiB";
+            else if (write_error)
+                *error = std::string("write error: ") + strerror(write_error);
+            else if (read_error)
+                *error = m.source + ": " + strerror(read_error);
+            else
+                *error = m.source + ": changed while being packed (not the size it had)";
             return false;
         }
-        offsets[i] = uint32_t(position - data_base);
-        crcs[i] = crc32_update(0, data->data(), data->size());
-        if (fwrite(stream.data(), 1, stream.size(), out) != stream.size()) {
-            *error = "write error";
-            return false;
-        }
-        position += stream.size();
-        if (totals) totals->original_bytes += data->size();
+        offsets[i] = uint32_t(stream_start - data_base);
+        crcs[i] = crc;
+        if (totals) totals->original_bytes += size;
     }
     directory = make_directory(members, offsets, crcs, uint32_t(data_base));
     if (fseek(out, 0, SEEK_SET) != 0 ||
         fwrite(directory.data(), 1, directory.size(), out) != directory.size()) {
-        *error = "write error";
+        *error = std::string("write error: ") + strerror(errno);
         return false;
     }
     if (totals) totals->archive_bytes = position;
@@ -148,21 +199,33 @@ uint32_t dos_date_time_from_unix(int64_t seconds) {
     return pack_dos_date_time(calendar_from_unix(seconds));
 }
 
+bool write_archive_to(FILE* out, const std::vector<PackMember>& members, std::string* error,
+                      PackTotals* totals,
+                      const std::function<void(size_t, const PackMember&)>& progress) {
+    if (!check_members(members, error) || !write_to_stream(out, members, error, totals, progress))
+        return false;
+    if (fflush(out) != 0) {
+        *error = std::string("write error: ") + strerror(errno);
+        return false;
+    }
+    return true;
+}
+
 bool write_archive(const std::string& path, const std::vector<PackMember>& members,
                    std::string* error, PackTotals* totals,
                    const std::function<void(size_t, const PackMember&)>& progress) {
     if (!check_members(members, error)) return false;
-    const std::string temporary = path + ".tmp";
-    FILE* out = fopen(temporary.c_str(), "wb");
+    const size_t slash = path.find_last_of('/');
+    std::string temporary = (slash == std::string::npos ? "" : path.substr(0, slash + 1)) + "." +
+                            path.substr(slash == std::string::npos ? 0 : slash + 1) + ".XXXXXX";
+    const int fd = mkstemp(&temporary[0]);
+    FILE* out = fd >= 0 ? fdopen(fd, "wb") : nullptr;
     if (!out) {
         *error = temporary + ": " + strerror(errno);
+        if (fd >= 0) close(fd);
         return false;
     }
-    bool ok = write_to_stream(out, members, error, totals, progress);
-    if (fflush(out) != 0 && ok) {
-        *error = temporary + ": " + strerror(errno);
-        ok = false;
-    }
+    bool ok = write_archive_to(out, members, error, totals, progress);
     if (fclose(out) != 0 && ok) {
         *error = temporary + ": " + strerror(errno);
         ok = false;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -26,13 +27,21 @@ struct PackTotals {
 
 // Writes the archive to `path`, each member's CRC-32 in its record and the
 // archive marked for checksums (archive_signature.h), through a temporary
-// file beside it, renamed into place only when everything was written; on failure nothing is left
-// behind and `error` says why. Refuses more than 3000 members, a folder or
+// file of a unique name beside it (".NAME.XXXXXX"), renamed into place only
+// when everything was written; on failure nothing is left behind and `error`
+// says why. Members are read and coded as they are written, in memory that
+// does not grow with their size. Refuses more than 3000 members, a folder or
 // name over 255 bytes, a member over 4 GiB - 1 bytes, and an archive beyond
 // 4 GiB. `progress`, when given, is called before each member.
 bool write_archive(const std::string& path, const std::vector<PackMember>& members,
                    std::string* error, PackTotals* totals = nullptr,
                    const std::function<void(size_t index, const PackMember&)>& progress = {});
+
+// The same archive written to `out` from where it stands (no temporary, no
+// rename); the caller closes it.
+bool write_archive_to(FILE* out, const std::vector<PackMember>& members, std::string* error,
+                      PackTotals* totals = nullptr,
+                      const std::function<void(size_t index, const PackMember&)>& progress = {});
 
 // The same archive as bytes in memory (for tests); empty on refusal.
 std::vector<uint8_t> build_archive(const std::vector<PackMember>& members, std::string* error);

@@ -235,6 +235,18 @@ class MatchTree {
         }
     }
 
+    // Moves every position `by` back (a multiple of TREE_SIZE, so each keeps
+    // its node), the text now starting `by` bytes later; positions before
+    // that drop out, as they would have by distance.
+    void shift(uint32_t by) {
+        const auto moved = [by](uint32_t v) {
+            return v == NO_POSITION || v < by ? NO_POSITION : v - by;
+        };
+        for (uint32_t& v : head_) v = moved(v);
+        for (uint32_t& v : son_) v = moved(v);
+        size_ -= by;
+    }
+
   private:
     static uint32_t hash(const uint8_t* p) {
         const uint32_t v = uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
@@ -258,6 +270,7 @@ constexpr size_t PARSE_SPAN = PARSE_BLOCK + MAX_MATCH;
 constexpr size_t YOUNG_TREE = 32768; // the first bytes of a member, priced twice
 constexpr uint32_t PRICE_SCALE = 16; // prices in sixteenths of a bit
 constexpr uint32_t NO_COST = 0xFFFFFFFF;
+constexpr size_t CODED_PIECE = 65536; // coded bytes handed on at a time
 
 struct Prices {
     uint32_t symbol[SYMBOL_COUNT]; // in PRICE_SCALE units of a bit
@@ -400,11 +413,39 @@ uint64_t code_way(const std::vector<Step>& way, const uint8_t* text, std::vector
     return total;
 }
 
-// Codes text[pos, end) with the priced parse; `text` has TEXT_SLACK readable
-// bytes after `end`.
-void encode_priced(BitWriter& bits, const uint8_t* text, size_t pos, size_t end) {
-    const size_t start = pos;
-    auto tree = std::make_unique<MatchTree>(text, end);
+// The text of the priced parse in a window that slides over it: the
+// decoder's RING_FILL spaces, then the data as `read` gives it, then zeros.
+// Positions are relative to the window's start; `base` is the text position
+// there.
+struct SlidingText {
+    std::vector<uint8_t> bytes; // the window, TEXT_SLACK of it kept for the zeros
+    size_t filled = 0;          // bytes of text in the window
+    uint64_t base = 0;
+    uint64_t end = 0; // RING_FILL + the data's size
+    const ReadBytes* read = nullptr;
+    bool failed = false;
+
+    // Reads on until the window is full or the text is all in.
+    void fill() {
+        const size_t room = bytes.size() - TEXT_SLACK;
+        while (!failed && filled < room && base + filled < end) {
+            const size_t want = size_t(std::min<uint64_t>(room - filled, end - base - filled));
+            const size_t got = (*read)(bytes.data() + filled, want);
+            if (got == 0) failed = true;
+            filled += got;
+        }
+        if (base + filled == end) memset(bytes.data() + filled, 0, TEXT_SLACK);
+    }
+};
+
+// Codes the whole text with the priced parse, sliding the window when the
+// next span would pass its end; false when the data could not be read.
+bool encode_priced(BitWriter& bits, SlidingText& text, const WriteBytes& write,
+                   std::vector<uint8_t>& coded) {
+    size_t pos = RING_FILL;
+    size_t end = size_t(text.end);
+    const uint64_t start = pos;
+    auto tree = std::make_unique<MatchTree>(text.bytes.data(), end);
     auto prices = std::make_unique<Prices>();
     auto start_model = std::make_unique<ModelCopy>();
     auto end_model_a = std::make_unique<ModelCopy>();
@@ -419,6 +460,23 @@ void encode_priced(BitWriter& bits, const uint8_t* text, size_t pos, size_t end)
     bp.from = pos;
     bp.first.push_back(0);
     while (pos < end) {
+        if (pos + PARSE_SPAN + TEXT_SLACK > text.filled && text.base + text.filled < text.end) {
+            // Keeps what the trees and the next span can reach: RING_SIZE
+            // bytes back from here on.
+            const size_t reach = RING_SIZE + MAX_MATCH;
+            const size_t by = pos > reach ? (pos - reach) / TREE_SIZE * TREE_SIZE : 0;
+            memmove(text.bytes.data(), text.bytes.data() + by, text.filled - by);
+            text.filled -= by;
+            text.base += by;
+            pos -= by;
+            inserted -= by;
+            bp.from -= by;
+            end -= by;
+            tree->shift(uint32_t(by));
+            text.fill();
+            if (text.failed) return false;
+        }
+        const uint8_t* window = text.bytes.data();
         const size_t span = std::min(PARSE_SPAN, end - pos);
         const size_t block = std::min(PARSE_BLOCK, span);
         // Matches of the positions before `pos` are no longer needed; those
@@ -440,15 +498,15 @@ void encode_priced(BitWriter& bits, const uint8_t* text, size_t pos, size_t end)
         // fewer bits per byte.
         save_model(*start_model);
         read_prices(*prices);
-        find_way(bp, text, pos, span, block, *prices);
-        const uint64_t bits_a = code_way(bp.way, text + pos, words_a);
+        find_way(bp, window, pos, span, block, *prices);
+        const uint64_t bits_a = code_way(bp.way, window + pos, words_a);
         size_t done = way_bytes(bp.way); // reaches the block's end, or a little past it
-        if (pos - start < YOUNG_TREE) {
+        if (text.base + pos - start < YOUNG_TREE) {
             save_model(*end_model_a);
             read_prices(*prices);
-            find_way(bp, text, pos, span, block, *prices);
+            find_way(bp, window, pos, span, block, *prices);
             load_model(*start_model);
-            const uint64_t bits_b = code_way(bp.way, text + pos, words_b);
+            const uint64_t bits_b = code_way(bp.way, window + pos, words_b);
             const size_t bytes_b = way_bytes(bp.way);
             if (bits_b * done < bits_a * bytes_b) {
                 words_a.swap(words_b);
@@ -458,8 +516,13 @@ void encode_priced(BitWriter& bits, const uint8_t* text, size_t pos, size_t end)
             }
         }
         for (const CodeWord& word : words_a) put_word(bits, word);
+        if (coded.size() >= CODED_PIECE) {
+            if (!write(coded.data(), coded.size())) return false;
+            coded.clear();
+        }
         pos += done;
     }
+    return true;
 }
 
 } // namespace
@@ -473,6 +536,21 @@ std::vector<uint8_t> encode_member(const uint8_t* data, size_t size, ParseMode m
         return greedy.size() < lazy.size() ? greedy : lazy;
     }
     std::vector<uint8_t> out;
+    if (mode == ParseMode::PRICED) {
+        size_t at = 0;
+        const ReadBytes read = [&](uint8_t* buffer, size_t want) {
+            const size_t n = std::min(want, size - at);
+            memcpy(buffer, data + at, n);
+            at += n;
+            return n;
+        };
+        const WriteBytes write = [&](const uint8_t* coded, size_t n) {
+            out.insert(out.end(), coded, coded + n);
+            return true;
+        };
+        encode_member_streaming(size, read, write);
+        return out;
+    }
     out.reserve(size / 2 + 16);
     for (int i = 0; i < 4; ++i) out.push_back(uint8_t(uint64_t(size) >> (8 * i)));
     if (size == 0) return out;
@@ -486,11 +564,6 @@ std::vector<uint8_t> encode_member(const uint8_t* data, size_t size, ParseMode m
     const size_t end = RING_FILL + size;
     start_huff();
     BitWriter bits(out);
-    if (mode == ParseMode::PRICED) {
-        encode_priced(bits, text.data(), RING_FILL, end);
-        bits.finish();
-        return out;
-    }
     auto finder = std::make_unique<MatchFinder>(text.data(), end);
     // Positions enter the chains in order, each once, just before the first
     // search from a later position.
@@ -525,4 +598,24 @@ std::vector<uint8_t> encode_member(const uint8_t* data, size_t size, ParseMode m
     }
     bits.finish();
     return out;
+}
+
+bool encode_member_streaming(uint64_t size, const ReadBytes& read, const WriteBytes& write,
+                             size_t window) {
+    std::vector<uint8_t> coded;
+    for (int i = 0; i < 4; ++i) coded.push_back(uint8_t(size >> (8 * i)));
+    if (size == 0) return write(coded.data(), coded.size());
+    SlidingText text;
+    text.end = RING_FILL + size;
+    text.read = &read;
+    text.bytes.resize(std::max(window, MIN_ENCODE_WINDOW));
+    memset(text.bytes.data(), RING_FILL_BYTE, RING_FILL);
+    text.filled = RING_FILL;
+    text.fill();
+    if (text.failed) return false;
+    start_huff();
+    BitWriter bits(coded);
+    if (!encode_priced(bits, text, write, coded)) return false;
+    bits.finish();
+    return write(coded.data(), coded.size());
 }

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 enum class ParseMode {
@@ -25,3 +26,21 @@ enum class ParseMode {
 // while a member is being decoded. Output is deterministic.
 std::vector<uint8_t> encode_member(const uint8_t* data, size_t size,
                                    ParseMode mode = ParseMode::PRICED);
+
+// Reads up to `size` bytes into `buffer`: the number read, 0 at the end or
+// on a failure.
+using ReadBytes = std::function<size_t(uint8_t* buffer, size_t size)>;
+// Takes coded bytes; false stops the encoding.
+using WriteBytes = std::function<bool(const uint8_t* data, size_t size)>;
+
+constexpr size_t ENCODE_WINDOW = size_t(1) << 20;
+constexpr size_t MIN_ENCODE_WINDOW = size_t(1) << 15;
+
+// The PRICED stream of `size` bytes that `read` gives, the same bytes
+// encode_member makes of them, handed to `write` in pieces as they are
+// made: the data is held in a window of `window` bytes (at least
+// MIN_ENCODE_WINDOW) that slides over it, so the memory taken does not
+// grow with the size. False when `read` ends before `size` bytes or
+// `write` fails.
+bool encode_member_streaming(uint64_t size, const ReadBytes& read, const WriteBytes& write,
+                             size_t window = ENCODE_WINDOW);

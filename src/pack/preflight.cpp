@@ -21,8 +21,9 @@ std::string joined(const PreflightMember& m) {
     return m.folder.empty() ? m.name : m.folder + "\\" + m.name;
 }
 
-// The path for messages: control bytes as \xNN, the rest as stored.
-std::string shown(const std::string& path) {
+} // namespace
+
+std::string shown_path(const std::string& path) {
     std::string out;
     for (unsigned char c : path) {
         if (c < 0x20 || c == 0x7F) {
@@ -36,13 +37,21 @@ std::string shown(const std::string& path) {
     return out;
 }
 
+namespace {
+
+std::string shown(const std::string& path) {
+    return shown_path(path);
+}
+
 // The first character Windows refuses in a name, in the name itself or in
 // a component of the folder (whose backslashes separate components); 0 if
 // none.
 int forbidden_character(const PreflightMember& m) {
     for (const std::string* part : {&m.folder, &m.name})
-        for (unsigned char c : *part) {
+        for (size_t i = 0; i < part->size(); ++i) {
+            const unsigned char c = static_cast<unsigned char>((*part)[i]);
             if (c == '\\' && part == &m.folder) continue;
+            if (c == ':' && i == 1 && part == &m.folder) continue; // a drive: see unsafe_path
             if (c < 0x20 || (c < 0x80 && strchr(FORBIDDEN, c))) return c;
         }
     return 0;
@@ -52,6 +61,42 @@ bool outside_printable_ascii(const std::string& path) {
     for (unsigned char c : path)
         if (c >= 0x7F) return true;
     return false;
+}
+
+// CON, PRN, AUX, NUL, COM1 to COM9 and LPT1 to LPT9, alone or before a dot:
+// Windows opens the device, not a file.
+bool reserved_name(const std::string& part) {
+    const std::string stem = upper_ascii(part.substr(0, part.find('.')));
+    for (const char* name : {"CON", "PRN", "AUX", "NUL"})
+        if (stem == name) return true;
+    return stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
+           stem[3] >= '1' && stem[3] <= '9';
+}
+
+std::vector<std::string> components(const PreflightMember& m) {
+    std::vector<std::string> parts;
+    std::string part;
+    for (char c : m.folder + "\\") {
+        if (c == '\\') {
+            if (!part.empty()) parts.push_back(part);
+            part.clear();
+        } else {
+            part += c;
+        }
+    }
+    parts.push_back(m.name);
+    return parts;
+}
+
+// Why extract refuses the member's path, or null.
+const char* unsafe_path(const PreflightMember& m) {
+    const std::string path = joined(m);
+    if (m.name.empty()) return "has no name";
+    if (path.size() >= 2 && path[1] == ':') return "names a drive";
+    if (path[0] == '\\' || path[0] == '/') return "starts at the root";
+    for (const std::string& part : components(m))
+        if (part == "..") return "climbs out of the folder with '..'";
+    return nullptr;
 }
 
 std::string character_text(int c) {
@@ -101,6 +146,25 @@ std::vector<Finding> preflight(const PreflightInput& input) {
             out.push_back({FindingKind::NOT_PRINTABLE_ASCII, label,
                            "holds bytes outside printable ASCII: the installer reads names in "
                            "the ANSI code page (UTF-8 arrives garbled)"});
+        for (const std::string& part : components(m)) {
+            if (reserved_name(part)) {
+                out.push_back({FindingKind::RESERVED_NAME, label,
+                               "'" + shown(part) +
+                                   "' is a device name on Windows: the installer cannot make it"});
+                break;
+            }
+            if (!part.empty() && part != "." && part != ".." &&
+                (part.back() == '.' || part.back() == ' ')) {
+                out.push_back({FindingKind::TRAILING_DOT_SPACE, label,
+                               "'" + shown(part) +
+                                   "' ends in a dot or a space, which Windows drops from names"});
+                break;
+            }
+        }
+        if (const char* why = unsafe_path(m))
+            out.push_back({FindingKind::UNSAFE_PATH, label,
+                           std::string(why) + ": wpk extract refuses it (the installer writes "
+                                              "it where it points)"});
         if (m.folder.empty() && upper_ascii(m.name) == "W_SETUP.WPK")
             out.push_back({FindingKind::OVERWRITES_ARCHIVE, label,
                            "overwrites the archive's own copy while it is being unpacked"});
@@ -113,4 +177,17 @@ std::vector<Finding> preflight(const PreflightInput& input) {
 
 std::string finding_line(const Finding& finding) {
     return finding.member.empty() ? finding.detail : finding.member + ": " + finding.detail;
+}
+
+bool finding_is_error(FindingKind kind) {
+    return kind == FindingKind::SPECIAL_FILE;
+}
+
+bool installer_writes(const std::string& folder, const std::string& name) {
+    const PreflightMember m = {folder, name};
+    if (name.empty() || (!folder.empty() && folder.size() + 1 + name.size() > PATH_LIMIT))
+        return false;
+    for (unsigned char c : name)
+        if (c < 0x20 || (c < 0x80 && strchr(FORBIDDEN, c))) return false;
+    return true;
 }

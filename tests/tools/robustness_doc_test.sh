@@ -16,7 +16,7 @@ done
 for t in $(grep -o '`fuzz: [a-z_]*`' "$doc" | sed 's/`fuzz: //; s/`//' | sort -u); do
   [ -f "$src/tests/fuzz/fuzz_$t.cpp" ] || { echo "missing fuzz target: $t"; missing=$((missing + 1)); }
 done
-for f in platform_check:tests/wine/platform_check.sh wpk_cli:tests/tools/wpk_cli_test.sh; do
+for f in platform_check:tests/wine/platform_check.sh wpk_cli:tests/tools/wpk_cli_test.sh wpk_files:tests/tools/wpk_files_test.sh; do
   if grep -q "\`${f%%:*}\`" "$doc" && [ ! -f "$src/${f#*:}" ]; then
     echo "missing script: ${f#*:}"; missing=$((missing + 1))
   fi

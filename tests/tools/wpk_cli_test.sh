@@ -3,6 +3,7 @@
 # damaged archives, unsafe member paths and bad usage.
 set -uo pipefail
 wpk=$1
+export wpk
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -36,6 +37,8 @@ rmdir "$work/tree/EMPTYDIR"
 diff -r "$work/tree" "$work/x" || { echo "FAIL: extracted tree differs"; failures=$((failures + 1)); }
 [ "$(stat -c %Y "$work/x/HELLO.TXT")" = "$(date -d '2001-02-03 04:05:06 UTC' +%s)" ] ||
   { echo "FAIL: modification time not restored"; failures=$((failures + 1)); }
+grep -q '^a.wpk: 4 members written below .*x (' <(sed "s|$work/||" "$work/out") ||
+  { echo "FAIL: extract's summary line"; cat "$work/out"; failures=$((failures + 1)); }
 check "pack --flat" 0 "$wpk" pack --flat "$work/flat.wpk" "$work/tree"
 check "list flat" 0 "$wpk" list "$work/flat.wpk"
 grep -q '\\' "$work/out" && { echo "FAIL: --flat kept folders"; failures=$((failures + 1)); }
@@ -43,7 +46,7 @@ grep -q '\\' "$work/out" && { echo "FAIL: --flat kept folders"; failures=$((fail
 # Damage: the directory cut short, the data cut short.
 head -c 70 "$work/a.wpk" > "$work/cut-dir.wpk"
 check "test, directory cut short" 1 "$wpk" test "$work/cut-dir.wpk"
-expect_err "directory cut short" "damaged archive: directory cut short"
+expect_err "directory cut short" "archive cut short: the file ends inside its directory"
 size=$(stat -c %s "$work/a.wpk")
 head -c $((size - 200)) "$work/a.wpk" > "$work/cut-data.wpk"
 check "test, data cut short" 1 "$wpk" test "$work/cut-data.wpk"
@@ -74,6 +77,8 @@ records = b''.join(struct.pack('<IIIBB', off, 0, 0x279FBF7D, 0, len(n)) + n
 head = bytes(56) + struct.pack('<h', 2) + records
 open(sys.argv[1], 'wb').write(head + struct.pack('<I', len(head) + 4) + b''.join(streams))
 PY
+check "list --json, unmarked" 0 "$wpk" list --json "$work/cut-match.wpk"
+grep -q '"checksum": null}' "$work/out" || { echo "FAIL: unmarked checksum not null"; failures=$((failures + 1)); }
 check "extract, last match past the size" 1 "$wpk" extract --keep-damaged "$work/cut-match.wpk" -C "$work/cut"
 [ "$(cat "$work/cut/CUT.TXT")/$(cat "$work/cut/NEXT.TXT")" = aaaaaaa/aaa ] ||
   { echo "FAIL: the member after a cut match did not read its whole tail"; failures=$((failures + 1)); }
@@ -81,7 +86,8 @@ check "extract, last match past the size" 1 "$wpk" extract --keep-damaged "$work
 # A member whose folder climbs out of the target is refused, the rest written.
 python3 - "$work/a.wpk" "$work/evil.wpk" <<'PY'
 import sys
-data = open(sys.argv[1], 'rb').read()
+data = bytearray(open(sys.argv[1], 'rb').read())
+data[44:50] = bytes(6)  # as written before the directory checksum: nothing to verify
 open(sys.argv[2], 'wb').write(data.replace(b'AB\\CD', b'..\\CD', 1))
 PY
 check "extract, unsafe folder" 1 "$wpk" extract "$work/evil.wpk" -C "$work/z/in"
@@ -90,6 +96,15 @@ expect_err "unsafe folder" "refused: would be written outside"
 [ -f "$work/z/in/HELLO.TXT" ] || { echo "FAIL: safe members not written"; failures=$((failures + 1)); }
 check "extract --allow-outside" 0 "$wpk" extract "$work/evil.wpk" -C "$work/z/in" --allow-outside --overwrite
 [ -f "$work/z/CD/NUMBERS.TXT" ] || { echo "FAIL: --allow-outside did not write the member"; failures=$((failures + 1)); }
+
+# Names are listed with control bytes escaped; help fits 80 columns.
+mkdir -p "$work/esc" && printf x >"$work/esc/$(printf 'A\033]0;T\007')"
+"$wpk" pack -q "$work/esc.wpk" "$work/esc"
+check "list, control bytes" 0 "$wpk" list "$work/esc.wpk"
+grep -qF 'A\x1B]0;T\x07' "$work/out" && ! grep -q $'\033' "$work/out" ||
+  { echo "FAIL: list printed a name raw"; failures=$((failures + 1)); }
+for c in pack list test extract check medium; do "$wpk" $c --help; done | awk 'length > 80 { bad = 1 } END { exit bad }' ||
+  { echo "FAIL: a help line over 80 columns"; failures=$((failures + 1)); }
 
 # Usage errors and the parser's answers: arguments | exit status | text on
 # stderr (or stdout for help and version).
@@ -168,5 +183,35 @@ diff -r "$work/par1" "$work/pax1" >/dev/null || { echo "FAIL: parallel extract d
 # F9.TXT is the member before it: its bytes 7 to 59 (mod 4096) of its last 4096.
 python3 -c 'import sys; d=open(sys.argv[1],"rb").read(); i=len(d)-4096+((7-len(d))%4096); assert open(sys.argv[2],"rb").read()==d[i:i+53]+b" "*7' "$work/many/F9.TXT" "$work/pax1/ZZ.BIN" ||
   { echo "FAIL: the carried ring bytes were not the previous member's"; failures=$((failures + 1)); }
+# A member the installer cannot write (no name) is not decoded there, so the
+# member after it reads the ring as the one before left it: extract does
+# the same. Members: FIRST.TXT (60 bytes), one without a name (60 others),
+# then the hand-made stream above, which reads the carried bytes.
+python3 - "$work/ring.wpk" <<'PY3'
+import struct, subprocess, sys, os
+d = os.path.dirname(sys.argv[1])
+os.makedirs(d + '/ring', exist_ok=True)
+for name, text in (('A', b'0123456789' * 6), ('B', b'abcdefghij' * 6)):
+    open(d + '/ring/' + name, 'wb').write(text)
+streams = []
+for name in 'AB':
+    subprocess.run([os.environ['wpk'], 'pack', '-q', d + '/one.wpk', '--list', '/dev/stdin'],
+                   input=('ring/' + name).encode(), cwd=d, check=True)
+    data = open(d + '/one.wpk', 'rb').read()
+    streams.append(data[struct.unpack_from('<I', data, 58 + 14 + 4 + 1)[0]:])
+streams.append(bytes([60, 0, 0, 0, 0xC5, 0xFF, 0xE0]))
+names = [b'FIRST.TXT', b'', b'LAST.TXT']
+at, records = 0, b''
+for n, st in zip(names, streams):
+    records += struct.pack('<IIIBB', at, 0, 0x279FBF7D, 0, len(n)) + n
+    at += len(st)
+head = bytes(56) + struct.pack('<h', 3) + records
+open(sys.argv[1], 'wb').write(head + struct.pack('<I', len(head) + 4) + b''.join(streams))
+PY3
+check "extract, a member the installer skips" 1 "$wpk" extract "$work/ring.wpk" -C "$work/ring-x"
+expect_err "skipped member" "skipped: the installer cannot write it either"
+[ "$(cat "$work/ring-x/LAST.TXT")" = "$(tail -c 53 "$work/ring/A")       " ] ||
+  { echo "FAIL: the member after a skipped one did not read the ring the one before left"; failures=$((failures + 1)); }
+
 [ "$failures" -eq 0 ] && echo "wpk cli: all checks passed"
 exit "$failures"

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "archive/entry_decoder.h"
@@ -64,6 +65,37 @@ TEST(LzhufEncoder, LargeInputRebuildsTheModelManyTimes) {
     const Bytes stream = encode_member(data.data(), data.size());
     EXPECT_LT(stream.size(), data.size() / 2);
     EXPECT_EQ(decode_bytes(stream), data);
+}
+
+// A window that slides many times over the data, read in odd pieces, gives
+// the bytes of one that holds it all; a read that ends early is a failure.
+TEST(LzhufEncoder, StreamingInASmallWindowGivesTheSameBytes) {
+    Bytes data = text_bytes(300000, 14);
+    const Bytes noise = random_bytes(50000, 15);
+    data.insert(data.begin() + 100000, noise.begin(), noise.end());
+    const auto stream = [&](size_t window, size_t piece, size_t size, Bytes* out) {
+        size_t at = 0;
+        return encode_member_streaming(
+            data.size(),
+            [&](uint8_t* buffer, size_t want) {
+                const size_t n = std::min({want, piece, size - at});
+                memcpy(buffer, data.data() + at, n);
+                at += n;
+                return n;
+            },
+            [&](const uint8_t* coded, size_t n) {
+                out->insert(out->end(), coded, coded + n);
+                return true;
+            },
+            window);
+    };
+    Bytes small, whole;
+    EXPECT_TRUE(stream(MIN_ENCODE_WINDOW, 999, data.size(), &small));
+    EXPECT_TRUE(stream(data.size() * 2, data.size(), data.size(), &whole));
+    EXPECT_EQ(small, whole);
+    EXPECT_EQ(decode_bytes(small), data);
+    Bytes cut;
+    EXPECT_FALSE(stream(MIN_ENCODE_WINDOW, 4096, data.size() - 1, &cut));
 }
 
 TEST(LzhufEncoder, NeverReachesIntoTheCarriedOverTail) {

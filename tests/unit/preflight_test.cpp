@@ -36,8 +36,8 @@ TEST(Preflight, EachKindOfFindingNamesItsMember) {
          FindingKind::CASE_COLLISION, "DATA\\a.txt"},
         {"question mark", members_of({{"", "WHY?.TXT"}}), FindingKind::FORBIDDEN_CHARACTER,
          "WHY?.TXT"},
-        {"colon in a folder", members_of({{"A:B", "X"}}), FindingKind::FORBIDDEN_CHARACTER,
-         "A:B\\X"},
+        {"colon in a folder", members_of({{"AB:C", "X"}}), FindingKind::FORBIDDEN_CHARACTER,
+         "AB:C\\X"},
         {"backslash in a name", members_of({{"", "A\\B"}}), FindingKind::FORBIDDEN_CHARACTER,
          "A\\B"},
         {"control byte", members_of({{"", "TAB\tX"}}), FindingKind::FORBIDDEN_CHARACTER,
@@ -49,6 +49,15 @@ TEST(Preflight, EachKindOfFindingNamesItsMember) {
         {"empty folder", empty_folder, FindingKind::EMPTY_FOLDER, "DATA\\EMPTY"},
         {"archive in the tree", inside, FindingKind::ARCHIVE_INSIDE_TREE, "OUT\\W_SETUP.WPK"},
         {"3001 members", members_of(many), FindingKind::TOO_MANY_MEMBERS, ""},
+        {"device name", members_of({{"DATA", "com7.log"}}), FindingKind::RESERVED_NAME,
+         "DATA\\com7.log"},
+        {"device folder", members_of({{"Aux", "A"}}), FindingKind::RESERVED_NAME, "Aux\\A"},
+        {"trailing dot", members_of({{"", "README."}}), FindingKind::TRAILING_DOT_SPACE, "README."},
+        {"trailing space", members_of({{"DIR ", "A"}}), FindingKind::TRAILING_DOT_SPACE, "DIR \\A"},
+        {"climbs out", members_of({{"A\\..\\..", "X"}}), FindingKind::UNSAFE_PATH, "A\\..\\..\\X"},
+        {"rooted", members_of({{"\\TMP", "X"}}), FindingKind::UNSAFE_PATH, "\\TMP\\X"},
+        {"drive", members_of({{"C:", "X"}}), FindingKind::UNSAFE_PATH, "C:\\X"},
+        {"no name", members_of({{"DIR", ""}}), FindingKind::UNSAFE_PATH, "DIR\\"},
     };
     for (const Case& c : cases) {
         const std::vector<Finding> found = preflight(c.input);
@@ -64,6 +73,8 @@ TEST(Preflight, OrdinaryMembersHaveNoFindings) {
                                           {"DATA\\SUB", "UTIL.DLL"},
                                           {"DATA", "W_SETUP.WPK"},
                                           {"", "UTIL.DL"},
+                                          {"", "CONSOLE.TXT"},
+                                          {"COM10", "LPT.TXT"},
                                           {std::string(200, 'f'), std::string(54, 'n')},
                                           {"", "a b-c_(1)[2]{3}~!@#$%^&'+,;=.txt"}});
     EXPECT_TRUE(preflight(in).empty());

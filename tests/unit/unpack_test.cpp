@@ -274,6 +274,23 @@ TEST_F(Unpack, MemberNotMatchingItsChecksumIsFatalAfterItWasWritten) {
     EXPECT_EQ(g_output_stream, nullptr);
 }
 
+// A byte of a name flipped in the directory: a marked archive stops before
+// writing anything; one written before the directory checksum (zeros where
+// it goes) installs under the damaged name, as it always did.
+TEST_F(Unpack, DamagedDirectoryOfAMarkedArchiveIsFatalBeforeAnyMember) {
+    for (const bool has_directory_checksum : {true, false}) {
+        TwoMembers t = two_members(bytes_of("first"), bytes_of("second"));
+        if (!has_directory_checksum) std::fill_n(t.archive.begin() + 44, 6, 0);
+        t.archive[SIGNATURE_SIZE + 4 + RECORD_FIXED_SIZE] = 'Q'; // A.TXT becomes Q.TXT
+        write_file(machine_.host("MEDIA/W_SETUP.WPK"), t.archive);
+        std::string fatal;
+        run(&fatal);
+        EXPECT_EQ(fatal, has_directory_checksum ? "File error !!" : "");
+        EXPECT_EQ(file_exists(machine_.host("WORK/Q.TXT")), !has_directory_checksum);
+        EXPECT_EQ(file_exists(machine_.host("WORK/B.TXT")), !has_directory_checksum);
+    }
+}
+
 // Without the exact mark the `reserved` fields mean nothing: any values
 // there install as before, checksummed signature or not.
 TEST_F(Unpack, UnmarkedArchiveIgnoresItsReservedFields) {

@@ -14,6 +14,7 @@
 #include "archive/archive_signature.h"
 #include "pack/archive_writer.h"
 #include "pack/preflight.h"
+#include "wpk_output.h"
 
 constexpr int EXIT_OK = 0;
 constexpr int EXIT_DAMAGED = 1; // damaged archive, or a member that failed
@@ -86,6 +87,7 @@ extern const CommandDef MEDIUM_COMMAND;
 
 // What test_archive read of an archive's directory, for the preflight.
 struct ArchiveNames {
+    bool opened = false; // the file was read as an archive
     SignatureKind signature = SIGNATURE_FOREIGN;
     std::vector<PreflightMember> members;
 };
@@ -95,15 +97,43 @@ struct ArchiveNames {
 // unless quiet, the summary line on stdout. EXIT_OK or EXIT_DAMAGED. Fills `names` if given.
 int test_archive(const std::string& path, int jobs, ArchiveNames* names);
 
-// Adds the files below `dir` as members in sorted order (wpk pack's rules).
+// Adds the files below `dir` as members in sorted order (wpk pack's rules):
+// symbolic links are followed to files and folders, a link to a folder that
+// holds it and a link to nothing are left out, and FIFOs, devices and sockets
+// are never opened; each of these is a finding in g_tree_findings, and so is
+// one of this run's outputs (g_outputs) met in the tree, which is left out.
 bool gather_dir(const std::string& dir, bool flat, std::vector<PackMember>* members);
+// Keeps only the first of members that have the same path and are the same
+// file (a tree or a list given twice).
+void drop_repeated_files(std::vector<PackMember>* members);
+
+// What reading the trees found, for the preflight to report.
+extern std::vector<Finding> g_tree_findings;
+// A file or folder this run writes, left out of the trees it packs.
+struct LeftOut {
+    FileIdentity identity;
+    std::string what; // "the archive being written"
+};
+extern std::vector<LeftOut> g_outputs;
 // Applies --mtime or SOURCE_DATE_EPOCH to the members gathered afterwards;
 // false (after saying why) when the time given is no time.
 bool fix_member_time(const Invocation& invocation);
-// Writes `members` into the archive at `path` as wpk pack does, showing
-// progress (and each member's source with -v); false with `error` set.
+// Writes `members` into the archive at `path` as wpk pack does, through a
+// temporary beside it, showing progress (and each member's source with -v);
+// false with `error` set. With `unrenamed`, the temporary is left in its
+// place (still removed if the run fails) and named there.
 bool write_members(const std::string& path, const std::vector<PackMember>& members,
-                   std::string* error, PackTotals* totals);
+                   std::string* error, PackTotals* totals, std::string* unrenamed = nullptr);
+// How the trees are read, for the help of pack, check and medium.
+#define LINK_POLICY_HELP                                                                           \
+    "Reading a tree: symbolic links to files and folders are followed (the\n"                      \
+    "member is what the link points to), each one a warning, and a second one\n"                   \
+    "when it leads out of the tree; a link to nothing, or to a folder holding\n"                   \
+    "it, is left out with a warning. FIFOs, devices and sockets are never\n"                       \
+    "opened: each is an error. This run's own outputs met in a tree (the same\n"                   \
+    "file or folder, by device and inode) are left out with a warning, and a\n"                    \
+    "file given twice under one name is packed once.\n"
+
 // The options that wpk pack and wpk medium share.
 constexpr OptionDef MTIME_OPTION = {
     "mtime", 0, "WHEN",
@@ -112,13 +142,14 @@ constexpr OptionDef MTIME_OPTION = {
 constexpr OptionDef STRICT_PACK_OPTION = {
     "strict", 0, nullptr, "treat the preflight's findings as errors: write nothing"};
 
-// The preflight of members packed from `trees` into `archive`: reports every
-// finding as a warning, or as an error when `strict`, and leaves out a member
-// that is an older copy of the archive itself. False when strict and
-// anything was found.
+// The preflight of members packed from `trees` into `archive`, with what
+// reading the trees found: reports every finding as a warning, or as an
+// error when `strict` or it is one in any case (finding_is_error), after
+// dropping files given twice. False when an error was found.
 bool preflight_members(std::vector<PackMember>* members, const std::vector<std::string>& trees,
                        const std::string& archive, bool strict);
-// Reports findings about `where` on stderr (warnings not with -q); their number.
+// Reports findings about `where`: warnings on stdout (not with -q), errors
+// on stderr; their number.
 size_t report_findings(const std::string& where, const std::vector<Finding>& findings, bool strict);
 
 // How much the tool says: -1 with -q (errors only), 0 by default, 1 with -v

@@ -8,6 +8,7 @@
 
 #include "wpk.h"
 #include "wpk_members.h"
+#include "wpk_reader.h"
 
 namespace fs = std::filesystem;
 
@@ -32,14 +33,6 @@ std::vector<std::string> empty_folders(const std::string& tree) {
     return found;
 }
 
-// `file`'s path relative to `tree` when it lies below it, else empty.
-std::string path_below(const fs::path& file, const std::string& tree) {
-    std::error_code ec;
-    const fs::path rel = file.lexically_relative(fs::weakly_canonical(tree, ec));
-    if (ec || rel.empty() || *rel.begin() == "..") return "";
-    return backslashed(rel.generic_string());
-}
-
 std::vector<PreflightMember> names_of(const std::vector<PackMember>& members) {
     std::vector<PreflightMember> names;
     for (const PackMember& m : members) names.push_back({m.folder, m.name});
@@ -57,32 +50,31 @@ const OptionDef CHECK_OPTIONS[] = {
 
 size_t report_findings(const std::string& where, const std::vector<Finding>& findings,
                        bool strict) {
-    if (g_verbosity < 0 && !strict) return findings.size(); // -q: errors only
-    for (const Finding& f : findings)
-        complain(std::string(strict ? "error: " : "warning: ") + where + ": " + finding_line(f));
+    for (const Finding& f : findings) {
+        const bool error = strict || finding_is_error(f.kind);
+        if (!error && g_verbosity < 0) continue; // -q: errors only
+        const std::string line = where + ": " + finding_line(f);
+        if (error)
+            complain("error: " + line);
+        else
+            printf("warning: %s\n", line.c_str());
+    }
     return findings.size();
 }
 
 bool preflight_members(std::vector<PackMember>* members, const std::vector<std::string>& trees,
                        const std::string& archive, bool strict) {
-    std::error_code ec;
-    const fs::path archive_path = fs::weakly_canonical(archive, ec);
+    drop_repeated_files(members);
     PreflightInput input;
-    for (const std::string& tree : trees) {
+    for (const std::string& tree : trees)
         for (const std::string& folder : empty_folders(tree)) input.empty_folders.push_back(folder);
-        const std::string inside = ec ? "" : path_below(archive_path, tree);
-        if (!inside.empty()) input.archive_inside.push_back(inside);
-    }
-    if (!input.archive_inside.empty())
-        members->erase(std::remove_if(members->begin(), members->end(),
-                                      [&](const PackMember& m) {
-                                          std::error_code e;
-                                          return !m.source.empty() &&
-                                                 fs::weakly_canonical(m.source, e) == archive_path;
-                                      }),
-                       members->end());
     input.members = names_of(*members);
-    return !(report_findings(archive, preflight(input), strict) && strict);
+    std::vector<Finding> findings = g_tree_findings;
+    for (const Finding& f : preflight(input)) findings.push_back(f);
+    report_findings(archive, findings, strict);
+    for (const Finding& f : findings)
+        if (strict || finding_is_error(f.kind)) return false;
+    return true;
 }
 
 const CommandDef CHECK_COMMAND = {
@@ -103,9 +95,16 @@ const CommandDef CHECK_COMMAND = {
     "  - W_SETUP.WPK at the root: it overwrites the archive's copy mid-unpack;\n"
     "  - empty folders (TREE only): not stored, so never made;\n"
     "  - more than 3000 members: the installer refuses the archive;\n"
+    "  - device names (CON, PRN, AUX, NUL, COM1-9, LPT1-9, any extension) and\n"
+    "    names ending in a dot or a space: Windows cannot make them as named;\n"
+    "  - paths wpk extract refuses: '..', a leading backslash, a drive, no name;\n"
+    "  - (TREE only) symbolic links, links out of the tree, links left out,\n"
+    "    and FIFOs, devices and sockets (errors in any case);\n"
     "  - (ARCHIVE only) a signature that is none wpk writes.\n"
     "An ARCHIVE is also tested as by 'wpk test', checksums included.\n"
-    "Findings are warnings (exit status 0) unless --strict; damage is exit 1.\n",
+    "Findings are warnings on standard output (exit status 0) unless --strict\n"
+    "makes them errors; errors and damage go to standard error, exit status 1.\n"
+    "\n" LINK_POLICY_HELP,
     CHECK_OPTIONS,
     run_check,
 };
@@ -121,16 +120,19 @@ int run_check(const Invocation& invocation) {
         std::vector<Finding> findings;
         if (fs::is_directory(operand, ec)) {
             std::vector<PackMember> members;
+            g_tree_findings.clear();
             if (!gather_dir(operand, false, &members)) {
                 status = EXIT_DAMAGED;
                 continue;
             }
+            findings = g_tree_findings;
             input.members = names_of(members);
             input.empty_folders = empty_folders(operand);
         } else {
             ArchiveNames names;
             if (test_archive(operand, jobs_from_option(""), &names) != EXIT_OK)
                 status = EXIT_DAMAGED;
+            if (!names.opened) continue; // said why; no findings to count
             input.members = names.members;
             if (names.signature == SIGNATURE_FOREIGN && !names.members.empty())
                 findings.push_back({FindingKind::UNKNOWN_SIGNATURE, "",
@@ -139,9 +141,10 @@ int run_check(const Invocation& invocation) {
         }
         for (const Finding& f : preflight(input)) findings.push_back(f);
         const size_t found = report_findings(operand, findings, strict);
-        if (found && strict) status = EXIT_DAMAGED;
+        for (const Finding& f : findings)
+            if (strict || finding_is_error(f.kind)) status = EXIT_DAMAGED;
         if (g_verbosity >= 0)
-            printf("%s: %zu finding%s\n", operand.c_str(), found, found == 1 ? "" : "s");
+            printf("%s: %s\n", operand.c_str(), count_of(found, "finding").c_str());
     }
     return status;
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,14 +19,12 @@
 #include "archive/dos_time.h"
 #include "wpk.h"
 #include "wpk_members.h"
+#include "wpk_output.h"
 #include "wpk_reader.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// The name a member is decoded under, beside its final name.
-constexpr const char* PARTIAL_SUFFIX = ".wpk-part";
 
 struct ExtractRun {
     std::string archive_path;
@@ -35,6 +34,9 @@ struct ExtractRun {
     bool keep_damaged = false;
     fs::path scratch; // where workers decode ahead; empty when none do
     int failed = 0;
+    int written = 0;
+    uint64_t written_bytes = 0;
+    std::set<std::string> written_files; // by this run: a later member replaces them
 };
 
 // Splits a stored folder and name into the components of a path below the
@@ -65,17 +67,24 @@ bool safe_components(const ArchiveEntry& e, bool allow_outside, std::vector<std:
             part += whole[i];
         }
     }
-    return !parts->empty() && e.name[0] != '\0';
+    return !parts->empty() && e.name_length != 0;
 }
 
 // The host file a member goes to; empty when it would land outside the
-// target and that is not allowed.
-fs::path destination(const ExtractRun& run, const ArchiveEntry& e) {
+// target and that is not allowed. `link` names a folder on the way that is
+// a symbolic link, which would take the file elsewhere.
+fs::path destination(const ExtractRun& run, const ArchiveEntry& e, fs::path* link = nullptr) {
     std::vector<std::string> parts;
     bool rooted = false;
     if (!safe_components(e, run.allow_outside, &parts, &rooted)) return {};
     fs::path file = rooted ? fs::path("/") : run.target;
-    for (const std::string& part : parts) file /= part;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        file /= parts[i];
+        std::error_code ec;
+        if (link && link->empty() && !run.allow_outside && i + 1 < parts.size() &&
+            fs::symlink_status(file, ec).type() == fs::file_type::symlink)
+            *link = file;
+    }
     return file;
 }
 
@@ -92,11 +101,21 @@ void set_modification_time(const fs::path& path, const uint8_t packed[4]) {
 }
 
 // Decodes member i into `file` (null: discard it); the fault, with a failed
-// flush or close counted as a write failure.
-DecodeFault decode_into(FILE* archive, int i, FILE* out) {
+// flush or close counted as a write failure, and `*error` the system's
+// reason for one.
+DecodeFault decode_into(FILE* archive, int i, FILE* out, int* error = nullptr) {
+    errno = 0;
     DecodeFault fault = decode_member(archive, i, out);
-    if (out && fflush(out) != 0 && fault == DecodeFault::NONE) fault = DecodeFault::WRITE_FAILED;
-    if (out && fclose(out) != 0 && fault == DecodeFault::NONE) fault = DecodeFault::WRITE_FAILED;
+    int reason = errno;
+    if (out && fflush(out) != 0 && fault == DecodeFault::NONE) {
+        fault = DecodeFault::WRITE_FAILED;
+        reason = errno;
+    }
+    if (out && fclose(out) != 0 && fault == DecodeFault::NONE) {
+        fault = DecodeFault::WRITE_FAILED;
+        reason = errno;
+    }
+    if (error) *error = reason ? reason : EIO;
     return fault;
 }
 
@@ -104,6 +123,14 @@ void fail(ExtractRun& run, const std::string& name, const std::string& why) {
     end_progress();
     complain(run.archive_path + ": " + name + ": " + why);
     ++run.failed;
+}
+
+void written(ExtractRun& run, const fs::path& file) {
+    std::error_code ec;
+    ++run.written;
+    run.written_bytes += fs::file_size(file, ec);
+    run.written_files.insert(file.string());
+    if (g_verbosity > 0) printf("%s\n", file.string().c_str());
 }
 
 // Moves a member a worker decoded whole into place; false (and the scratch
@@ -118,69 +145,109 @@ bool move_into_place(const fs::path& decoded, const fs::path& file, const Archiv
     return false;
 }
 
-// Decodes member i here, beside its final name, and renames it into place.
+// Decodes member i here, into a temporary beside its final name, and
+// renames it into place.
 void extract_here(ExtractRun& run, const ArchiveReader& archive, int i, const fs::path& file) {
     const ArchiveEntry& e = g_entry_table[i];
-    const std::string name = member_path(e);
+    const std::string name = shown_member(e);
     std::error_code ec;
     fs::create_directories(file.parent_path(), ec);
-    const fs::path partial = file.string() + PARTIAL_SUFFIX;
-    FILE* out = fopen(partial.string().c_str(), "wb");
+    std::string partial, error;
+    FILE* out = create_temporary(file.string(), &partial, &error);
     if (!out) {
-        const int error = errno;
         decode_into(archive.file, i, nullptr); // the next member may need its ring bytes
-        fail(run, name, "cannot create " + partial.string() + ": " + strerror(error));
+        fail(run, name, "not written: " + error);
         return;
     }
-    const DecodeFault fault = decode_into(archive.file, i, out);
+    int reason = 0;
+    const DecodeFault fault = decode_into(archive.file, i, out, &reason);
+    if (fault == DecodeFault::WRITE_FAILED) {
+        remove_temporary(partial);
+        fail(run, name, "not written: " + file.string() + ": " + reason_of(reason));
+        return;
+    }
     set_modification_time(partial, e.dos_date_time);
     if (fault != DecodeFault::NONE && !run.keep_damaged) {
-        fs::remove(partial, ec);
+        remove_temporary(partial);
         fail(run, name,
              std::string("damaged: ") + fault_text(fault) +
                  "; not written (--keep-damaged keeps what was decoded)");
         return;
     }
-    fs::rename(partial, file, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(partial, ignored);
-        fail(run, name, "cannot write " + file.string() + ": " + ec.message());
-    } else if (fault != DecodeFault::NONE) {
+    if (rename(partial.c_str(), file.string().c_str()) != 0) {
+        const int why = errno;
+        remove_temporary(partial);
+        fail(run, name, "not written: " + file.string() + ": " + reason_of(why));
+        return;
+    }
+    keep_temporary(partial);
+    if (fault != DecodeFault::NONE) {
         fail(run, name, std::string("damaged: ") + fault_text(fault) + "; written as decoded");
-    } else if (g_verbosity > 0) {
-        printf("%s\n", file.string().c_str());
+        run.written_files.insert(file.string());
+    } else {
+        written(run, file);
     }
 }
 
-void extract_member(ExtractRun& run, const ArchiveReader& archive, int i,
+// Handles member i as the installer would: a member it does not write is
+// not decoded either, so the ring stays as the one before left it; a member
+// refused here for safety is decoded all the same. Whether it was decoded.
+bool extract_member(ExtractRun& run, const ArchiveReader& archive, int i,
                     const MemberOutcome* ahead) {
     const ArchiveEntry& e = g_entry_table[i];
-    const std::string name = member_path(e);
+    const std::string name = shown_member(e);
     show_progress(size_t(i) + 1, size_t(archive.count), name);
-    const fs::path file = destination(run, e);
     std::error_code ec;
-    const bool decoded = ahead && !file.empty();
-    const bool whole = decoded && ahead->fault == DecodeFault::NONE;
-    if (decoded && !whole) fs::remove(scratch_file(run, i), ec);
+    // What a worker decoded is moved into place below, or dropped here.
+    const auto drop_scratch = [&]() {
+        if (ahead) fs::remove(scratch_file(run, i), ec);
+    };
+    if (archive.starts_past_end(i)) { // the archive cut short was said once
+        drop_scratch();
+        ++run.failed;
+        return false;
+    }
+    if (!installer_writes(std::string(e.folder, e.folder_length),
+                          std::string(e.name, e.name_length))) {
+        drop_scratch();
+        fail(run, name,
+             "skipped: the installer cannot write it either (no name, a character Windows does "
+             "not allow, or a path over 255 characters), so it is not decoded");
+        return false;
+    }
+    fs::path link;
+    const fs::path file = destination(run, e, &link);
+    const bool whole = ahead && !file.empty() && ahead->fault == DecodeFault::NONE;
 
     std::string refusal;
+    const bool exists = !file.empty() && fs::exists(fs::symlink_status(file, ec));
     if (file.empty())
         refusal = "refused: would be written outside " + run.target.string();
-    else if (!run.overwrite && fs::exists(fs::symlink_status(file, ec)))
+    else if (!link.empty())
+        refusal = "refused: " + link.string() + " is a symbolic link: would be written outside " +
+                  run.target.string();
+    else if (exists && !run.overwrite && !run.written_files.count(file.string()))
         refusal = "refused: " + file.string() + " exists (--overwrite replaces it)";
     if (!refusal.empty()) {
         // Decoded all the same: the next member may read its ring bytes.
         if (!ahead) decode_into(archive.file, i, nullptr);
-        if (whole) fs::remove(scratch_file(run, i), ec);
+        drop_scratch();
         fail(run, name, refusal);
-        return;
+        return true;
+    }
+    if (exists && run.written_files.count(file.string()) && g_verbosity >= 0) {
+        end_progress();
+        printf("warning: %s: %s: replaces the member of the same path before it, as the "
+               "installer does\n",
+               run.archive_path.c_str(), name.c_str());
     }
     if (whole && move_into_place(scratch_file(run, i), file, e)) {
-        if (g_verbosity > 0) printf("%s\n", file.string().c_str());
-        return;
+        written(run, file);
+        return true;
     }
+    if (ahead && !whole) fs::remove(scratch_file(run, i), ec);
     extract_here(run, archive, i, file);
+    return true;
 }
 
 int run_extract(const Invocation& invocation) {
@@ -192,11 +259,17 @@ int run_extract(const Invocation& invocation) {
     run.keep_damaged = invocation.has("keep-damaged");
     int jobs = jobs_from_option(invocation.value("jobs"));
     if (jobs < 0) return EXIT_USAGE;
+    std::error_code ec;
+    if (fs::exists(run.target, ec) && !fs::is_directory(run.target, ec)) {
+        complain(run.target.string() + ": not a folder, nothing written");
+        return EXIT_DAMAGED;
+    }
     ArchiveReader archive;
     if (!archive.open(run.archive_path)) return EXIT_DAMAGED;
     if (jobs > 1 && archive.count > 1) {
         run.scratch = make_scratch_folder(run.target);
         if (run.scratch.empty()) jobs = 1;
+        if (!run.scratch.empty()) register_temporary(run.scratch.string(), archive.count);
     }
 
     // On a worker: the member into its scratch file, or nowhere when it
@@ -208,13 +281,18 @@ int run_extract(const Invocation& invocation) {
         return out ? decode_into(archive_file, i, out) : DecodeFault::WRITE_FAILED;
     };
     for_each_member(archive, jobs, decode_ahead, [&](int i, const MemberOutcome* ahead) {
-        extract_member(run, archive, i, ahead);
+        return extract_member(run, archive, i, ahead);
     });
     end_progress();
     if (!run.scratch.empty()) {
-        std::error_code ec;
         fs::remove_all(run.scratch, ec);
+        keep_temporary(run.scratch.string());
     }
+    if (g_verbosity >= 0)
+        printf("%s: %s written below %s (%s)%s\n", run.archive_path.c_str(),
+               count_of(uint64_t(run.written), "member").c_str(), run.target.string().c_str(),
+               human_size(run.written_bytes).c_str(),
+               run.failed ? (", " + std::to_string(run.failed) + " not written").c_str() : "");
     return run.failed ? EXIT_DAMAGED : EXIT_OK;
 }
 
@@ -236,13 +314,17 @@ const CommandDef EXTRACT_COMMAND = {
     1,
     "write the members below a folder (-C DIR)",
     "Writes every member below DIR (default: the current folder) with its\n"
-    "folder and its stored modification time. Each member is decoded into\n"
-    "NAME.wpk-part beside its place and renamed to NAME when whole; a damaged\n"
-    "member is removed again unless --keep-damaged is given. A file that\n"
-    "exists is not replaced unless --overwrite is given: the member is refused.\n"
-    "Members whose folder or name would land outside DIR (a leading\n"
-    "backslash, a drive, '..') are refused unless --allow-outside is given.\n"
-    "A refused or damaged member makes the exit status 1.\n",
+    "folder and its stored modification time. Each member is decoded into a\n"
+    "temporary .NAME.XXXXXX beside its place and renamed to NAME when whole; a\n"
+    "damaged member is removed again unless --keep-damaged is given. A file\n"
+    "that existed before is not replaced unless --overwrite is given: the\n"
+    "member is refused; a later member of the same path replaces an earlier\n"
+    "one, with a warning, as the installer does. Members whose folder or name\n"
+    "would land outside DIR (a leading backslash, a drive, '..', a folder in\n"
+    "DIR that is a symbolic link) are refused unless --allow-outside is given.\n"
+    "A member the installer does not write (no name, a character Windows does\n"
+    "not allow) is skipped and, as there, not decoded. A refused, skipped or\n"
+    "damaged member makes the exit status 1; one line sums up the run.\n",
     EXTRACT_OPTIONS,
     run_extract,
 };

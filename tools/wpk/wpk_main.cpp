@@ -4,6 +4,7 @@
 #include <string>
 
 #include "wpk.h"
+#include "wpk_output.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -36,7 +37,8 @@ void print_usage(FILE* to) {
           "'wpk COMMAND --help' describes each command and its options; every\n"
           "command takes -q (errors only), -v (each member named) and '--' (the\n"
           "end of the options). 'wpk --version' shows the version.\n"
-          "Exit status: 0 ok, 1 damaged archive or failed member, 2 usage error.\n",
+          "Exit status: 0 ok; 1 a damaged archive, a failed member or a preflight\n"
+          "error; 2 a usage error. Interrupted, wpk removes what it was writing.\n",
           to);
 }
 
@@ -79,7 +81,11 @@ int main(int argc, char** argv) {
         bool done = false;
         // The command's name stands in argv[0] for the parser.
         const int status = parse_invocation(*command, argc - 1, argv + 1, &invocation, &done);
-        return done ? status : command->run(invocation);
+        if (done) return status;
+        install_cleanup_handlers();
+        const int result = command->run(invocation);
+        remove_temporaries(); // whatever a failure left
+        return result;
     }
     complain(std::string("unknown command '") + name + "'");
     print_usage(stderr);

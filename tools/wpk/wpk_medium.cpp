@@ -11,15 +11,20 @@
 extern char** environ;
 #endif
 
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "wpk.h"
 #include "wpk_members.h"
+#include "wpk_output.h"
+#include "wpk_reader.h"
 
 namespace fs = std::filesystem;
 
@@ -107,38 +112,126 @@ int run_program(const std::vector<std::string>& args, const std::string& message
 #endif
 }
 
-bool write_text(const fs::path& path, const char* text) {
-    FILE* f = fopen(path.string().c_str(), "wb");
-    if (!f) return false;
-    const bool ok = fputs(text, f) >= 0;
-    return fclose(f) == 0 && ok;
+// Writes `text`, or else a copy of `from_file`, to a new temporary beside
+// `target`; its name, or empty after saying why.
+std::string write_temporary(const std::string& target, const std::string& from_file,
+                            const char* text) {
+    std::string temporary, error;
+    FILE* out = create_temporary(target, &temporary, &error);
+    if (!out) {
+        complain("medium: " + error);
+        return "";
+    }
+    bool ok = true;
+    if (text) {
+        ok = fputs(text, out) >= 0;
+    } else if (FILE* in = fopen(from_file.c_str(), "rb")) {
+        char block[65536];
+        size_t n;
+        while (ok && (n = fread(block, 1, sizeof block, in)) > 0)
+            ok = fwrite(block, 1, n, out) == n;
+        ok = ok && !ferror(in);
+        fclose(in);
+    } else {
+        ok = false;
+    }
+    const int why = errno;
+    if (fclose(out) != 0) ok = false;
+    if (!ok) {
+        complain("medium: " + target + ": cannot write: " + reason_of(why));
+        return "";
+    }
+    return temporary;
 }
 
-// The files being made; every one is removed unless the medium is done.
-struct Scratch {
-    std::vector<fs::path> files;
-    fs::path made_folder; // OUTDIR when this run created it
-    bool done = false;
-
-    const fs::path& add(const fs::path& p) {
-        files.push_back(p);
-        return files.back();
+// Why `program` is no 32-bit Windows GUI program, or empty when it is one
+// (PE, i386, GUI subsystem, an executable and no DLL), importing only what
+// `allowed` lists ("DLL\tFUNCTION" lines, upper-case DLL names) when that
+// list is not empty.
+std::string program_fault(const std::string& program, const std::vector<std::string>& allowed) {
+    FILE* f = fopen(program.c_str(), "rb");
+    if (!f) return strerror(errno);
+    std::vector<uint8_t> b;
+    uint8_t block[65536];
+    size_t n;
+    while ((n = fread(block, 1, sizeof block, f)) > 0 && b.size() < (64u << 20))
+        b.insert(b.end(), block, block + n);
+    fclose(f);
+    const auto u16 = [&](size_t at) {
+        return at + 2 <= b.size() ? uint32_t(b[at] | b[at + 1] << 8) : 0u;
+    };
+    const auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
+    if (b.size() < 64 || b[0] != 'M' || b[1] != 'Z') return "not a Windows program (no MZ header)";
+    const size_t pe = u32(0x3C);
+    if (pe + 24 > b.size() || memcmp(&b[pe], "PE\0\0", 4) != 0)
+        return "not a Windows program (no PE header)";
+    if (u16(pe + 4) != 0x14C) return "not a 32-bit (i386) program";
+    if ((u16(pe + 22) & 0x0002) == 0 || (u16(pe + 22) & 0x2000) != 0)
+        return "not an executable program (a DLL or an object)";
+    const size_t optional = pe + 24;
+    if (u16(optional) != 0x10B) return "not a 32-bit (PE32) program";
+    if (u16(optional + 68) != 2)
+        return "not a GUI program (subsystem " + std::to_string(u16(optional + 68)) + ")";
+    if (allowed.empty() || u32(optional + 92) < 2) return "";
+    // The import table: each DLL's name and the names of its functions.
+    const size_t sections = optional + u16(pe + 20);
+    const auto file_at = [&](uint32_t rva) -> size_t {
+        for (uint32_t i = 0; i < u16(pe + 6); ++i) {
+            const size_t s = sections + 40 * i;
+            const uint32_t start = u32(s + 12), size = std::max(u32(s + 8), u32(s + 16));
+            if (rva >= start && rva < start + size) return u32(s + 20) + (rva - start);
+        }
+        return 0;
+    };
+    const auto text_at = [&](size_t at) {
+        std::string t;
+        while (at && at < b.size() && b[at]) t += char(b[at++]);
+        return t;
+    };
+    const uint32_t imports = u32(optional + 104);
+    for (size_t d = file_at(imports); imports && d && u32(d + 12); d += 20) {
+        std::string dll = text_at(file_at(u32(d + 12)));
+        for (char& c : dll) c = char(toupper(static_cast<unsigned char>(c)));
+        const uint32_t thunks = u32(d) ? u32(d) : u32(d + 16);
+        for (size_t t = file_at(thunks); t && u32(t); t += 4) {
+            if (u32(t) & 0x80000000u) return "imports from " + dll + " by ordinal";
+            const std::string function = text_at(file_at(u32(t)) + 2);
+            if (std::find(allowed.begin(), allowed.end(), dll + "\t" + function) == allowed.end())
+                return "imports " + dll + " " + function + ", which the installer may not use";
+        }
     }
-    ~Scratch() {
-        if (done) return;
-        std::error_code ec;
-        for (const fs::path& p : files) fs::remove(p, ec);
-        if (!made_folder.empty()) fs::remove(made_folder, ec); // only when left empty
-    }
-};
+    return "";
+}
 
-bool make_iso(const std::string& iso, const fs::path& program, const fs::path& archive,
-              const fs::path& autorun) {
-    const std::string messages = iso + ".log";
+// The allowed imports, read from the list the build names (one
+// "DLL<TAB>FUNCTION<TAB>SOURCE" a line); empty when it is not there.
+std::vector<std::string> allowed_imports() {
+    std::vector<std::string> allowed;
+#ifdef WPK_ALLOWED_IMPORTS
+    if (FILE* f = fopen(WPK_ALLOWED_IMPORTS, "rb")) {
+        char line[512];
+        while (fgets(line, sizeof line, f)) {
+            if (line[0] == '#') continue;
+            const char* tab = strchr(line, '\t');
+            if (!tab) continue;
+            const size_t end = strcspn(tab + 1, "\t\r\n");
+            allowed.push_back(std::string(line, size_t(tab - line)) + "\t" +
+                              std::string(tab + 1, end));
+        }
+        fclose(f);
+    }
+#endif
+    return allowed;
+}
+
+bool make_iso(const std::string& iso, const std::string& program, const std::string& archive,
+              const std::string& autorun) {
+    const std::string messages = write_temporary(iso + ".log", "", "");
+    if (messages.empty()) return false;
     const int status = run_program(
         {ISO_TOOL, "-report_about", "SORRY", "-as", "mkisofs", "-quiet", "-J", "-r", "-V",
-         ISO_VOLUME, "-o", iso, "-graft-points", std::string(PROGRAM_NAME) + "=" + program.string(),
-         std::string(ARCHIVE_FILE) + "=" + archive.string(), "AUTORUN.INF=" + autorun.string()},
+         ISO_VOLUME, "-o", iso, "-graft-points", std::string(PROGRAM_NAME) + "=" + program,
+         std::string(ARCHIVE_FILE) + "=" + archive, "AUTORUN.INF=" + autorun},
         messages);
     if (status != 0) {
         if (FILE* f = fopen(messages.c_str(), "rb")) {
@@ -151,8 +244,7 @@ bool make_iso(const std::string& iso, const fs::path& program, const fs::path& a
                              : "xorriso failed (status " + std::to_string(status) + ")") +
                  "; no image written");
     }
-    std::error_code ec;
-    fs::remove(messages, ec);
+    remove_temporary(messages);
     return status == 0;
 }
 
@@ -181,7 +273,10 @@ const CommandDef MEDIUM_COMMAND = {
     "Refuses when the archive would have no W_SETUP.EXE at its root. Nothing\n"
     "is replaced in OUTDIR until everything was written and tested. With\n"
     "--iso FILE also writes an ISO 9660 image of the medium with Joliet names\n"
-    "and an AUTORUN.INF that starts WBOOT.EXE (needs xorriso).\n",
+    "and an AUTORUN.INF that starts WBOOT.EXE (needs xorriso). The program\n"
+    "must be a 32-bit Windows GUI program that imports only what the installer\n"
+    "may. OUTDIR, its files and the ISO are left out of the trees.\n"
+    "\n" LINK_POLICY_HELP,
     MEDIUM_OPTIONS,
     run_medium,
 };
@@ -190,10 +285,28 @@ namespace {
 
 int run_medium(const Invocation& invocation) {
     const fs::path outdir = invocation.operands[0];
+    const std::string iso = invocation.value("iso");
     const std::vector<std::string> trees(invocation.operands.begin() + 1,
                                          invocation.operands.end());
-    const std::string iso = invocation.value("iso");
     if (!fix_member_time(invocation)) return EXIT_USAGE;
+    std::error_code ec;
+    if (fs::exists(outdir, ec) && !fs::is_directory(outdir, ec)) {
+        complain("medium: " + outdir.string() + ": not a folder; nothing written");
+        return EXIT_DAMAGED;
+    }
+    // Each target checked before any work: written where a link points,
+    // refused when it is no regular file.
+    std::string archive, program_target, iso_target, error;
+    if (!resolve_target((outdir / ARCHIVE_FILE).string(), &archive, &error) ||
+        !resolve_target((outdir / PROGRAM_NAME).string(), &program_target, &error) ||
+        (!iso.empty() && !resolve_target(iso, &iso_target, &error))) {
+        complain("medium: " + error);
+        return EXIT_DAMAGED;
+    }
+    g_outputs.push_back({identity_of(outdir.string()), "the output folder"});
+    g_outputs.push_back({identity_of(archive), "the archive being written (an older copy)"});
+    g_outputs.push_back({identity_of(program_target), "the program being written (an older copy)"});
+    if (!iso.empty()) g_outputs.push_back({identity_of(iso_target), "the ISO image being written"});
     std::vector<PackMember> members;
     for (const std::string& tree : trees)
         if (!gather_dir(tree, false, &members)) return EXIT_DAMAGED;
@@ -206,7 +319,6 @@ int run_medium(const Invocation& invocation) {
         return EXIT_DAMAGED;
     }
     std::string program = invocation.value("program");
-    std::error_code ec;
     if (program.empty()) {
         std::vector<std::string> looked;
         program = find_program(&looked);
@@ -226,68 +338,78 @@ int run_medium(const Invocation& invocation) {
                  "xorriso); nothing written");
         return EXIT_DAMAGED;
     }
-    const fs::path archive = outdir / ARCHIVE_FILE;
-    if (!preflight_members(&members, trees, archive.string(), invocation.has("strict"))) {
-        complain("medium: nothing written: the preflight found problems (--strict)");
+    const std::string fault = program_fault(program, allowed_imports());
+    if (!fault.empty()) {
+        complain("medium: --program " + program + ": " + fault + "; nothing written");
+        return EXIT_DAMAGED;
+    }
+    if (!preflight_members(&members, trees, (outdir / ARCHIVE_FILE).string(),
+                           invocation.has("strict"))) {
+        complain("medium: nothing written: the preflight found " +
+                 std::string(invocation.has("strict") ? "problems (--strict)" : "errors"));
         return EXIT_DAMAGED;
     }
 
-    Scratch scratch;
+    fs::path made_folder; // OUTDIR, when this run made it
     if (!fs::is_directory(outdir, ec)) {
         if (!fs::create_directories(outdir, ec)) {
             complain("medium: " + outdir.string() + ": " + ec.message());
             return EXIT_DAMAGED;
         }
-        scratch.made_folder = outdir;
+        made_folder = outdir;
     }
-    const fs::path new_archive = scratch.add(outdir / (std::string(ARCHIVE_FILE) + ".new"));
-    const fs::path new_program = scratch.add(outdir / (std::string(PROGRAM_NAME) + ".new"));
-    std::string error;
+    const auto give_up = [&]() {
+        remove_temporaries();
+        if (!made_folder.empty()) fs::remove(made_folder, ec); // only when left empty
+        return EXIT_DAMAGED;
+    };
+    std::string new_archive;
     PackTotals totals;
-    if (!write_members(new_archive.string(), members, &error, &totals)) {
-        complain("medium: " + archive.string() + ": not written: " + error);
-        return EXIT_DAMAGED;
+    if (!write_members(archive, members, &error, &totals, &new_archive)) {
+        complain("medium: " + archive + ": not written: " + error);
+        return give_up();
     }
-    if (!fs::copy_file(program, new_program, fs::copy_options::overwrite_existing, ec)) {
-        complain("medium: " + program + ": cannot copy: " + ec.message());
-        return EXIT_DAMAGED;
-    }
+    const std::string new_program = write_temporary(program_target, program, nullptr);
+    if (new_program.empty()) return give_up();
     const int verbosity = g_verbosity;
     g_verbosity = -1; // damage is still told; the summary below names the final file
-    const int tested = test_archive(new_archive.string(), jobs_from_option(""), nullptr);
+    const int tested = test_archive(new_archive, jobs_from_option(""), nullptr);
     g_verbosity = verbosity;
     if (tested != EXIT_OK) {
         complain("medium: the archive written does not test clean; nothing written");
-        return EXIT_DAMAGED;
+        return give_up();
     }
     if (!iso.empty()) {
-        const fs::path autorun = scratch.add(outdir / "AUTORUN.INF.new");
-        const fs::path new_iso = scratch.add(iso + ".new");
-        if (!write_text(autorun, AUTORUN_TEXT)) {
-            complain("medium: " + autorun.string() + ": cannot write");
-            return EXIT_DAMAGED;
+        const std::string autorun =
+            write_temporary((outdir / "AUTORUN.INF").string(), "", AUTORUN_TEXT);
+        std::string new_iso;
+        if (autorun.empty()) return give_up();
+        FILE* image = create_temporary(iso_target, &new_iso, &error);
+        if (!image) {
+            complain("medium: " + error);
+            return give_up();
         }
-        fs::remove(new_iso, ec);
-        if (!make_iso(new_iso.string(), new_program, new_archive, autorun)) return EXIT_DAMAGED;
-        fs::rename(new_iso, iso, ec);
-        if (ec) {
-            complain("medium: " + iso + ": " + ec.message());
-            return EXIT_DAMAGED;
+        fclose(image);
+        if (!make_iso(new_iso, new_program, new_archive, autorun)) return give_up();
+        if (rename(new_iso.c_str(), iso_target.c_str()) != 0) {
+            complain("medium: " + iso + ": " + reason_of(errno));
+            return give_up();
         }
-        fs::remove(autorun, ec);
+        keep_temporary(new_iso);
+        remove_temporary(autorun);
     }
-    fs::rename(new_program, outdir / PROGRAM_NAME, ec);
-    if (!ec) fs::rename(new_archive, archive, ec);
-    if (ec) {
-        complain("medium: " + outdir.string() + ": " + ec.message());
-        return EXIT_DAMAGED;
+    if (rename(new_program.c_str(), program_target.c_str()) != 0 ||
+        rename(new_archive.c_str(), archive.c_str()) != 0) {
+        complain("medium: " + outdir.string() + ": " + reason_of(errno));
+        return give_up();
     }
-    scratch.done = true;
+    keep_temporary(new_program);
+    keep_temporary(new_archive);
     if (g_verbosity >= 0) {
-        printf("%s: %s and %s, %zu members (tested, checksums verified), %llu bytes packed "
-               "into %llu\n",
-               outdir.string().c_str(), PROGRAM_NAME, ARCHIVE_FILE, members.size(),
-               (unsigned long long)totals.original_bytes, (unsigned long long)totals.archive_bytes);
+        printf("%s: %s and %s, %s (tested, checksums verified), %s packed into %s\n",
+               outdir.string().c_str(), PROGRAM_NAME, ARCHIVE_FILE,
+               count_of(members.size(), "member").c_str(),
+               human_size(totals.original_bytes).c_str(), human_size(totals.archive_bytes).c_str());
         if (!iso.empty()) printf("%s: ISO 9660 image of the medium\n", iso.c_str());
     }
     return EXIT_OK;

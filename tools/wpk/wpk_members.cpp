@@ -9,6 +9,7 @@
 
 #include "archive/entry_decoder.h"
 #include "wpk.h"
+#include "wpk_output.h"
 
 #ifndef _WIN32
 #include <sys/mman.h>
@@ -33,12 +34,9 @@ bool stands(const MemberOutcome& o) {
 }
 
 void handle_in_order(const MemberOutcome* ahead, int i, const MemberHandler& handle) {
-    if (ahead && stands(*ahead)) {
-        handle(i, ahead);
+    const bool stood = ahead && stands(*ahead);
+    if (handle(i, stood ? ahead : nullptr) && stood)
         memcpy(&g_ring[RING_FILL], ahead->ring_tail, MAX_MATCH);
-    } else {
-        handle(i, nullptr);
-    }
 }
 
 #ifndef _WIN32
@@ -136,10 +134,14 @@ void for_each_member(const ArchiveReader& archive, int jobs, const DecodeAhead& 
         for (int w = 0; w < jobs && w < count; ++w) {
             const pid_t pid = fork();
             if (pid == 0) {
+                become_worker();
                 close(wake[0]);
                 run_worker(archive, order, shared, wake[1], decode_ahead);
             }
-            if (pid > 0) ++started;
+            if (pid > 0) {
+                register_worker(int(pid));
+                ++started;
+            }
         }
         close(wake[1]);
         // In order: each outcome as it arrives; when the workers are gone
@@ -161,6 +163,7 @@ void for_each_member(const ArchiveReader& archive, int jobs, const DecodeAhead& 
         }
         close(wake[0]);
         while (started > 0 && wait(nullptr) > 0) --started;
+        forget_workers();
         munmap(memory, bytes);
         return;
     }

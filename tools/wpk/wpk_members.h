@@ -35,8 +35,10 @@ struct MemberOutcome {
 using DecodeAhead = std::function<DecodeFault(int i, FILE* archive)>;
 // Handles member i here. `ahead` is the worker's outcome when it stands;
 // null when the handler must decode the member itself (the ring then holds
-// what the previous member left, as in a run on one core).
-using MemberHandler = std::function<void(int i, const MemberOutcome* ahead)>;
+// what the previous member left, as in a run on one core). Returns whether
+// the member counts as decoded: false leaves the ring as the member before
+// left it, as the installer does for a member it does not write.
+using MemberHandler = std::function<bool(int i, const MemberOutcome* ahead)>;
 
 // The number of workers for "-j N" (0 or absent: one per online processor);
 // -1 with a message when N is not a number.

@@ -48,8 +48,24 @@ void usage_error(const CommandDef& command, const std::string& message) {
 void print_command_help(const CommandDef& command, FILE* to) {
     fprintf(to, "usage: wpk %s [OPTIONS] %s\n\n%s\noptions:\n", command.name, command.operands,
             command.description);
-    for (const OptionDef* o : all_options(command))
-        fprintf(to, "  %-22s %s\n", option_text(*o).c_str(), o->help);
+    // Each help wrapped at word boundaries to fit 80 columns, continued under
+    // its first line.
+    constexpr size_t INDENT = 25;
+    constexpr size_t WIDTH = 80 - INDENT;
+    for (const OptionDef* o : all_options(command)) {
+        fprintf(to, "  %-22s", option_text(*o).c_str());
+        std::string rest = o->help;
+        while (!rest.empty()) {
+            size_t cut = rest.size();
+            if (cut > WIDTH) {
+                cut = rest.rfind(' ', WIDTH);
+                if (cut == std::string::npos) cut = WIDTH;
+            }
+            fprintf(to, " %s\n", rest.substr(0, cut).c_str());
+            rest.erase(0, cut < rest.size() ? cut + 1 : cut);
+            if (!rest.empty()) fprintf(to, "%*s", int(INDENT - 1), "");
+        }
+    }
 }
 
 int parse_invocation(const CommandDef& command, int argc, char** argv, Invocation* invocation,

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,7 +13,10 @@
 
 #include "archive/dos_time.h"
 #include "pack/archive_writer.h"
+#include "pack/preflight.h"
 #include "wpk.h"
+#include "wpk_output.h"
+#include "wpk_reader.h"
 
 namespace fs = std::filesystem;
 
@@ -52,33 +56,148 @@ PackMember member_for(const fs::path& file, const fs::path& relative, bool flat)
 
 } // namespace
 
+std::vector<Finding> g_tree_findings;
+std::vector<LeftOut> g_outputs;
+
+namespace {
+
+void note(FindingKind kind, const std::string& relative, const std::string& detail) {
+    g_tree_findings.push_back({kind, shown_path(backslashed(relative)), detail});
+}
+
+// What this run writes, when `id` is one of those files or folders.
+const LeftOut* output_named(const FileIdentity& id) {
+    for (const LeftOut& o : g_outputs)
+        if (o.identity == id) return &o;
+    return nullptr;
+}
+
+const char* special_kind(fs::file_type type) {
+    switch (type) {
+    case fs::file_type::fifo:
+        return "a FIFO";
+    case fs::file_type::socket:
+        return "a socket";
+    case fs::file_type::block:
+    case fs::file_type::character:
+        return "a device";
+    default:
+        return "not a regular file";
+    }
+}
+
+struct TreeWalk {
+    fs::path real_root;                     // the tree, links resolved
+    std::vector<FileIdentity> open_folders; // from the tree down to the folder being read
+    std::vector<std::pair<std::string, fs::path>> files; // relative path, path to read
+    bool failed = false;
+};
+
+// Reports a symbolic link at `path` and whether it leads anywhere: each link
+// is a finding, one leading out of the tree a second one.
+bool follow_link(TreeWalk& walk, const fs::path& path, const std::string& relative) {
+    std::error_code ec;
+    const std::string to = fs::read_symlink(path, ec).string();
+    const fs::path real = fs::canonical(path, ec);
+    if (ec) {
+        note(FindingKind::LINK_LEFT_OUT, relative,
+             "a symbolic link to " + shown_path(to) + ", which is not there: left out");
+        return false;
+    }
+    note(FindingKind::SYMBOLIC_LINK, relative,
+         "a symbolic link to " + shown_path(to) + ": packed as what it points to");
+    const fs::path inside = real.lexically_relative(walk.real_root);
+    if (inside.empty() || *inside.begin() == "..")
+        note(FindingKind::LINK_OUTSIDE_TREE, relative,
+             "leads out of the tree, to " + shown_path(real.string()));
+    return true;
+}
+
+void walk_folder(TreeWalk& walk, const fs::path& folder, const std::string& relative_folder) {
+    std::error_code ec;
+    std::vector<fs::path> entries;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+        entries.push_back(it->path());
+    if (ec) {
+        complain(folder.string() + ": " + ec.message());
+        walk.failed = true;
+        return;
+    }
+    for (const fs::path& path : entries) {
+        const std::string name = path.filename().string();
+        const std::string relative = relative_folder.empty() ? name : relative_folder + "/" + name;
+        if (fs::symlink_status(path, ec).type() == fs::file_type::symlink &&
+            !follow_link(walk, path, relative))
+            continue;
+        const FileIdentity id = identity_of(path.string());
+        if (const LeftOut* output = output_named(id)) {
+            note(FindingKind::ARCHIVE_INSIDE_TREE, relative,
+                 output->what + " lies inside a packed tree: left out");
+            continue;
+        }
+        const fs::file_type type = fs::status(path, ec).type();
+        if (type == fs::file_type::directory) {
+            if (std::find(walk.open_folders.begin(), walk.open_folders.end(), id) !=
+                walk.open_folders.end()) {
+                note(FindingKind::LINK_LEFT_OUT, relative,
+                     "leads to a folder that holds it: left out, it would go round");
+                continue;
+            }
+            walk.open_folders.push_back(id);
+            walk_folder(walk, path, relative);
+            walk.open_folders.pop_back();
+        } else if (type == fs::file_type::regular) {
+            walk.files.push_back({relative, path});
+        } else {
+            note(FindingKind::SPECIAL_FILE, relative,
+                 std::string(special_kind(type)) + ", not a file: never read, an error");
+        }
+    }
+}
+
+} // namespace
+
 bool gather_dir(const std::string& dir, bool flat, std::vector<PackMember>* members) {
     std::error_code ec;
     if (!fs::is_directory(dir, ec)) {
         complain(dir + ": not a folder");
         return false;
     }
-    std::vector<fs::path> files;
-    for (fs::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
-        if (it->is_regular_file(ec)) files.push_back(it->path());
-    if (ec) {
-        complain(dir + ": " + ec.message());
-        return false;
-    }
-    std::sort(files.begin(), files.end(), [](const fs::path& a, const fs::path& b) {
-        return a.generic_string() < b.generic_string();
-    });
-    for (const fs::path& file : files)
-        members->push_back(member_for(file, file.lexically_relative(dir), flat));
+    TreeWalk walk;
+    walk.real_root = fs::canonical(dir, ec);
+    walk.open_folders.push_back(identity_of(dir));
+    walk_folder(walk, dir, "");
+    if (walk.failed) return false;
+    std::sort(walk.files.begin(), walk.files.end());
+    for (const auto& file : walk.files)
+        members->push_back(member_for(file.second, fs::path(file.first), flat));
     return true;
+}
+
+void drop_repeated_files(std::vector<PackMember>* members) {
+    std::vector<std::pair<std::string, FileIdentity>> seen;
+    std::vector<PackMember> kept;
+    for (PackMember& m : *members) {
+        const std::pair<std::string, FileIdentity> key = {m.folder + "\\" + m.name,
+                                                          identity_of(m.source)};
+        bool repeated = false;
+        for (const auto& s : seen)
+            repeated = repeated || (s.first == key.first && s.second == key.second);
+        if (repeated) continue;
+        seen.push_back(key);
+        kept.push_back(std::move(m));
+    }
+    members->swap(kept);
 }
 
 namespace {
 
 bool gather_list(const std::string& list, bool flat, std::vector<PackMember>* members) {
+    std::error_code ec;
     std::ifstream in(list);
-    if (!in) {
-        complain(list + ": cannot read the list");
+    if (!in || fs::is_directory(list, ec)) {
+        complain(list + ": cannot read the list: " +
+                 (fs::is_directory(list, ec) ? "is a folder" : strerror(errno)));
         return false;
     }
     std::string line;
@@ -89,6 +208,25 @@ bool gather_list(const std::string& list, bool flat, std::vector<PackMember>* me
         if (path.is_absolute() || path.has_root_name() || *path.begin() == "..") {
             complain(list + ": " + line + ": not a path below the current folder");
             return false;
+        }
+        const std::string relative = path.generic_string();
+        if (fs::symlink_status(path, ec).type() == fs::file_type::symlink)
+            note(FindingKind::SYMBOLIC_LINK, relative,
+                 "a symbolic link to " + shown_path(fs::read_symlink(path, ec).string()) +
+                     ": packed as what it points to");
+        const fs::file_status status = fs::status(path, ec);
+        if (ec || status.type() == fs::file_type::directory) {
+            complain(list + ": " + line + ": " + (ec ? ec.message() : "is a folder, not a file"));
+            return false;
+        }
+        if (const LeftOut* output = output_named(identity_of(path.string()))) {
+            note(FindingKind::ARCHIVE_INSIDE_TREE, relative, output->what + ": left out");
+            continue;
+        }
+        if (status.type() != fs::file_type::regular) {
+            note(FindingKind::SPECIAL_FILE, relative,
+                 std::string(special_kind(status.type())) + ", not a file: never read, an error");
+            continue;
         }
         members->push_back(member_for(path, path, flat));
     }
@@ -123,12 +261,31 @@ bool parse_when(const std::string& when, int64_t* seconds) {
 } // namespace
 
 bool write_members(const std::string& path, const std::vector<PackMember>& members,
-                   std::string* error, PackTotals* totals) {
-    const bool ok = write_archive(path, members, error, totals, [&](size_t i, const PackMember& m) {
+                   std::string* error, PackTotals* totals, std::string* unrenamed) {
+    std::string temporary;
+    FILE* out = create_temporary(path, &temporary, error);
+    if (!out) return false;
+    bool ok = write_archive_to(out, members, error, totals, [&](size_t i, const PackMember& m) {
         if (g_verbosity > 0) printf("%s\n", m.source.c_str());
         show_progress(i + 1, members.size(), m.source);
     });
     end_progress();
+    if (fclose(out) != 0 && ok) {
+        *error = temporary + ": " + reason_of(errno);
+        ok = false;
+    }
+    if (ok && unrenamed) {
+        *unrenamed = temporary;
+        return true;
+    }
+    if (ok && rename(temporary.c_str(), path.c_str()) != 0) {
+        *error = path + ": " + reason_of(errno);
+        ok = false;
+    }
+    if (ok)
+        keep_temporary(temporary);
+    else
+        remove_temporary(temporary);
     return ok;
 }
 
@@ -187,14 +344,17 @@ const CommandDef PACK_COMMAND = {
     "everywhere) with their modification times (UTC, even seconds). With --mtime\n"
     "or SOURCE_DATE_EPOCH the same files give the same archive bytes anywhere.\n"
     "\n"
-    "The archive is written to a temporary file and renamed into place at the\n"
-    "end; nothing is left behind on failure. An archive holds at most 3000\n"
+    "The archive is written to a temporary file beside it (.NAME.XXXXXX) and\n"
+    "renamed into place at the end; nothing is left behind on failure or when\n"
+    "interrupted. An ARCHIVE that is a symbolic link is written where it points;\n"
+    "a folder, device, FIFO or socket there is refused. An archive holds at most 3000\n"
     "members, folders and names of at most 255 bytes, members below 4 GiB.\n"
     "Each member's CRC-32 is stored, for wpk test and the installer to verify.\n"
     "\n"
     "Before packing, the preflight warns of what the installer would do\n"
     "otherwise than meant ('wpk check --help' lists it); --strict makes each\n"
-    "warning an error.\n",
+    "warning an error.\n"
+    "\n" LINK_POLICY_HELP,
     PACK_OPTIONS,
     run_pack,
 };
@@ -210,28 +370,35 @@ int run_pack(const Invocation& invocation) {
         return EXIT_USAGE;
     }
     if (!fix_member_time(invocation)) return EXIT_USAGE;
-    const std::string archive = operands[0];
+    std::string archive;
+    std::string error;
+    if (!resolve_target(operands[0], &archive, &error)) {
+        complain("pack: " + error);
+        return EXIT_DAMAGED;
+    }
+    g_outputs.push_back({identity_of(archive), "the archive being written (an older copy)"});
     std::vector<PackMember> members;
     for (size_t i = 1; i < operands.size(); ++i)
         if (!gather_dir(operands[i], flat, &members)) return EXIT_DAMAGED;
     for (const std::string& list : lists)
         if (!gather_list(list, flat, &members)) return EXIT_DAMAGED;
     const std::vector<std::string> trees(operands.begin() + 1, operands.end());
-    if (!preflight_members(&members, trees, archive, invocation.has("strict"))) {
-        complain(archive + ": not written: the preflight found problems (--strict)");
+    const bool strict = invocation.has("strict");
+    if (!preflight_members(&members, trees, operands[0], strict)) {
+        complain(operands[0] + ": not written: the preflight found " +
+                 (strict ? "problems (--strict)" : "errors"));
         return EXIT_DAMAGED;
     }
 
-    std::string error;
     PackTotals totals;
     if (!write_members(archive, members, &error, &totals)) {
-        complain(archive + ": not written: " + error);
+        complain(operands[0] + ": not written: " + error);
         return EXIT_DAMAGED;
     }
     if (g_verbosity >= 0)
-        printf("%s: %zu members, %llu bytes packed into %llu (%.1f%%)\n", archive.c_str(),
-               members.size(), (unsigned long long)totals.original_bytes,
-               (unsigned long long)totals.archive_bytes,
+        printf("%s: %s, %s packed into %s (%.1f%%)\n", operands[0].c_str(),
+               count_of(members.size(), "member").c_str(),
+               human_size(totals.original_bytes).c_str(), human_size(totals.archive_bytes).c_str(),
                totals.original_bytes
                    ? 100.0 * double(totals.archive_bytes) / double(totals.original_bytes)
                    : 0.0);

@@ -26,18 +26,19 @@ std::string date_text(const uint8_t packed[4]) {
 // A stored name as a JSON string. Names are bytes in the ANSI code page, not
 // UTF-8: each byte from 0x80 up is written as the code point of the same
 // number (\u0080 to \u00ff), so the stored bytes can be read back exactly.
-std::string json_string(const char* text) {
+std::string json_string(const char* text, size_t length) {
     std::string out = "\"";
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
-        if (*p == '"' || *p == '\\') {
+    for (size_t i = 0; i < length; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '"' || c == '\\') {
             out += '\\';
-            out += char(*p);
-        } else if (*p < 0x20 || *p >= 0x7F) {
+            out += char(c);
+        } else if (c < 0x20 || c >= 0x7F) {
             char escaped[8];
-            snprintf(escaped, sizeof escaped, "\\u%04x", *p);
+            snprintf(escaped, sizeof escaped, "\\u%04x", c);
             out += escaped;
         } else {
-            out += char(*p);
+            out += char(c);
         }
     }
     return out + "\"";
@@ -53,17 +54,15 @@ void print_json_member(const ArchiveEntry& e, const std::string& size, const std
     if (is_valid_calendar_time(t))
         snprintf(time, sizeof time, "\"%04d-%02d-%02dT%02d:%02d:%02dZ\"", t.year, t.month, t.day,
                  t.hour, t.minute, t.second);
-    std::string fields = "{\"folder\": " + json_string(e.folder) +
-                         ", \"name\": " + json_string(e.name) +
+    std::string fields = "{\"folder\": " + json_string(e.folder, e.folder_length) +
+                         ", \"name\": " + json_string(e.name, e.name_length) +
                          ", \"size\": " + (size == "-" ? "null" : size) +
                          ", \"packed_size\": " + (packed == "-" ? "null" : packed) +
                          ", \"time\": " + time + ", \"stored_time\": " + std::to_string(stored) +
                          ", \"offset\": " + std::to_string(e.offset);
-    if (g_member_crc_wanted) {
-        char crc[16];
-        snprintf(crc, sizeof crc, "%08x", e.reserved);
-        fields += ", \"checksum\": \"" + std::string(crc) + "\"";
-    }
+    char crc[16] = "null";
+    if (g_member_crc_wanted) snprintf(crc, sizeof crc, "\"%08x\"", e.reserved);
+    fields += ", \"checksum\": " + std::string(crc);
     printf("%s}", fields.c_str());
 }
 
@@ -93,7 +92,8 @@ int run_list(const Invocation& invocation) {
             const uint64_t end = next == starts.end() ? archive.file_size : *next;
             if (end <= archive.file_size) packed = std::to_string(end - start);
         } else {
-            complain(path + ": " + member_path(e) + ": damaged: size cut short");
+            if (!archive.starts_past_end(i))
+                complain(path + ": " + shown_member(e) + ": damaged: size cut short");
             status = EXIT_DAMAGED;
         }
         if (json) {
@@ -101,7 +101,7 @@ int run_list(const Invocation& invocation) {
             print_json_member(e, size, packed);
         } else {
             printf("%10s %10s  %-19s  %10u  %s\n", size.c_str(), packed.c_str(),
-                   date_text(e.dos_date_time).c_str(), e.offset, member_path(e).c_str());
+                   date_text(e.dos_date_time).c_str(), e.offset, shown_member(e).c_str());
         }
     }
     if (json) printf("%s]\n", archive.count > 0 ? "\n" : "");
@@ -114,28 +114,34 @@ int test_archive(const std::string& path, int jobs, ArchiveNames* names) {
     ArchiveReader archive;
     if (!archive.open(path)) return EXIT_DAMAGED;
     if (names) {
+        names->opened = true;
         names->signature = classify_signature(g_archive_signature, g_archive_unused);
         for (int i = 0; i < archive.count; ++i)
-            names->members.push_back({g_entry_table[i].folder, g_entry_table[i].name});
+            names->members.push_back(
+                {std::string(g_entry_table[i].folder, g_entry_table[i].folder_length),
+                 std::string(g_entry_table[i].name, g_entry_table[i].name_length)});
     }
     int damaged = 0;
     const auto decode_ahead = [&](int i, FILE* file) { return decode_member(file, i, nullptr); };
     for_each_member(archive, jobs, decode_ahead, [&](int i, const MemberOutcome* ahead) {
-        const std::string name = member_path(g_entry_table[i]);
+        const std::string name = shown_member(g_entry_table[i]);
         show_progress(size_t(i) + 1, size_t(archive.count), name);
         const DecodeFault fault = ahead ? ahead->fault : decode_member(archive.file, i, nullptr);
         if (fault != DecodeFault::NONE) {
             end_progress();
-            complain(path + ": " + name + ": damaged: " + fault_text(fault));
+            if (!archive.starts_past_end(i)) // the archive cut short was said once
+                complain(path + ": " + name + ": damaged: " + fault_text(fault));
             ++damaged;
         } else if (g_verbosity > 0) {
             printf("%s: ok\n", name.c_str());
         }
+        return true;
     });
     end_progress();
     const int members = archive.count > 0 ? archive.count : 0;
     if (g_verbosity >= 0)
-        printf("%s: %d members, %d damaged%s\n", path.c_str(), members, damaged,
+        printf("%s: %s, %d damaged%s\n", path.c_str(),
+               count_of(uint64_t(members), "member").c_str(), damaged,
                g_member_crc_wanted ? ", checksums verified" : "");
     return damaged ? EXIT_DAMAGED : EXIT_OK;
 }

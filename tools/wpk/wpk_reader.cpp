@@ -1,5 +1,8 @@
 #include "wpk_reader.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -7,30 +10,79 @@
 #include "archive/archive_signature.h"
 #include "archive/fatal_error.h"
 #include "archive/lzhuf_model.h"
+#include "pack/preflight.h"
 #include "wpk.h"
+
+namespace {
+
+uint32_t le16_at(FILE* f, long at) {
+    uint8_t b[2] = {0, 0};
+    if (fseek(f, at, SEEK_SET) != 0 || fread(b, 1, 2, f) != 2) return 0;
+    return uint32_t(b[0] | b[1] << 8);
+}
+
+} // namespace
 
 bool ArchiveReader::open(const std::string& archive_path) {
     path = archive_path;
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        complain(path + ": " + strerror(errno));
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        complain(path + ": is a folder, not a wpk archive");
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        complain(path + ": not a regular file, not a wpk archive");
+        return false;
+    }
+    if (st.st_size == 0) {
+        complain(path + ": empty file, not a wpk archive");
+        return false;
+    }
     file = fopen(path.c_str(), "rb");
     if (!file) {
         complain(path + ": " + strerror(errno));
         return false;
     }
-    fseek(file, 0, SEEK_END);
-    file_size = uint64_t(ftell(file));
-    rewind(file);
+    file_size = uint64_t(st.st_size);
     g_entry_table = static_cast<ArchiveEntry*>(calloc(ENTRY_CAPACITY, sizeof(ArchiveEntry)));
     count = read_archive_directory(file);
-    if (count == DIRECTORY_DAMAGED) {
-        complain(path + ": damaged archive: directory cut short or more than " +
-                 std::to_string(ENTRY_CAPACITY) + " entries");
+    const long directory_end = count == DIRECTORY_DAMAGED ? 0 : ftell(file);
+    const SignatureKind kind = classify_signature(g_archive_signature, g_archive_unused);
+    // What another program wrote still reads when its directory makes sense:
+    // some members, the data after the directory and inside the file.
+    if (kind == SIGNATURE_FOREIGN &&
+        (count <= 0 || uint64_t(g_data_base) < uint64_t(directory_end) ||
+         uint64_t(g_data_base) > file_size)) {
+        complain(path + ": not a wpk archive");
         return false;
     }
-    const SignatureKind kind = classify_signature(g_archive_signature, g_archive_unused);
-    if (count <= 0 && kind == SIGNATURE_FOREIGN) {
-        complain(path + ": not a wpk archive: no members, and its first 54 bytes are no " +
-                 "signature wpk writes");
+    if (count == DIRECTORY_DAMAGED) {
+        const uint32_t announced = le16_at(file, SIGNATURE_SIZE + 2);
+        if (announced > uint32_t(ENTRY_CAPACITY) && announced < 0x8000)
+            complain(path + ": damaged archive: its directory announces " +
+                     std::to_string(announced) + " members, more than " +
+                     std::to_string(ENTRY_CAPACITY));
+        else
+            complain(path + ": archive cut short: the file ends inside its directory, after " +
+                     human_size(file_size));
         return false;
+    }
+    if (!directory_checksum_matches()) {
+        complain(path + ": damaged archive: directory damaged (it does not match its CRC-32: "
+                        "names, times or offsets changed)");
+        return false;
+    }
+    uint64_t last_start = g_data_base;
+    for (int i = 0; i < count; ++i) last_start = std::max<uint64_t>(last_start, member_start(i));
+    if (count > 0 && last_start + 4 > file_size) {
+        int past = 0;
+        for (int i = 0; i < count; ++i) past += starts_past_end(i) ? 1 : 0;
+        complain(path + ": archive cut short after " + human_size(file_size) + ": " +
+                 count_of(past, "member") + (past == 1 ? " begins" : " begin") + " past its end");
     }
     g_member_crc_wanted = kind == SIGNATURE_WPK_CHECKSUMS;
     return true;
@@ -46,7 +98,31 @@ ArchiveReader::~ArchiveReader() {
 }
 
 std::string member_path(const ArchiveEntry& e) {
-    return e.folder[0] ? std::string(e.folder) + "\\" + e.name : std::string(e.name);
+    const std::string name(e.name, e.name_length);
+    return e.folder_length ? std::string(e.folder, e.folder_length) + "\\" + name : name;
+}
+
+std::string shown_member(const ArchiveEntry& e) {
+    return shown_path(member_path(e));
+}
+
+std::string count_of(uint64_t n, const char* thing) {
+    return std::to_string(n) + " " + thing + (n == 1 ? "" : "s");
+}
+
+std::string human_size(uint64_t bytes) {
+    if (bytes == 1) return "1 byte";
+    if (bytes < 10000) return std::to_string(bytes) + " bytes";
+    const char* const units[] = {"KB", "MB", "GB", "TB"};
+    double value = double(bytes) / 1000;
+    int unit = 0;
+    while (value >= 1000 && unit < 3) {
+        value /= 1000;
+        ++unit;
+    }
+    char text[32];
+    snprintf(text, sizeof text, value < 100 ? "%.1f %s" : "%.0f %s", value, units[unit]);
+    return text;
 }
 
 const char* fault_text(DecodeFault fault) {

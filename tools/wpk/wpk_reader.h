@@ -23,10 +23,19 @@ struct ArchiveReader {
     ~ArchiveReader();
 
     uint32_t member_start(int i) const { return uint32_t(g_data_base + g_entry_table[i].offset); }
+    // Whether member i begins past the end of the file: an archive cut short,
+    // said once by open() and not again for each such member.
+    bool starts_past_end(int i) const { return uint64_t(member_start(i)) + 4 > file_size; }
 };
 
-// "FOLDER\NAME", or "NAME" without a folder.
+// "FOLDER\NAME", or "NAME" without a folder, with the bytes as stored.
 std::string member_path(const ArchiveEntry& e);
+// The same for messages and listings: control bytes as \xNN.
+std::string shown_member(const ArchiveEntry& e);
+// "1 member", "3 members".
+std::string count_of(uint64_t n, const char* thing);
+// "1 byte", "512 bytes", "12.3 KB", "300 MB" (powers of 1000).
+std::string human_size(uint64_t bytes);
 const char* fault_text(DecodeFault fault);
 
 // A fault of wpk's own, beyond the decoder's: the member decoded cleanly but
