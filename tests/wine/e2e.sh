@@ -370,6 +370,19 @@ if want checksum; then
   expect '[ -f "$(work_folder)/TABLE.TXT" ] && [ ! -e "$(work_folder)/W_SETUP.EXE" ]' "stopped right after the damaged member"
 fi
 
+if want dirchecksum; then
+  echo "== a directory that does not match its checksum"
+  new_prefix dirchecksum && make_medium dirchecksum "$work/flat-tree"
+  # One bit of a member's name: the member checksums cover data, not names.
+  python3 -c 'import sys; p = sys.argv[1]; d = bytearray(open(p, "rb").read()); d[d.index(b"README.TXT")] ^= 1; open(p, "wb").write(d)' \
+    "$work/dirchecksum/W_SETUP.WPK"
+  run_medium dirchecksum
+  expect '[ "$(box_captions dirchecksum)" = "Fatal Error|Fatal error (Please check Disk)|" ] && grep -q "^Fatal Error	File error !!" "$work/dirchecksum.boxes"' \
+    "File error !!, then the failure box: $(box_captions dirchecksum)"
+  expect '[ -z "$(rec dirchecksum cmdline)" ] && [ "$(ls "$(work_folder)")" = W_SETUP.WPK ]' \
+    "nothing unpacked, no setup started: $(ls "$(work_folder)" | tr "\n" " ")"
+fi
+
 # The splash while a large archive unpacks: gradient rows and text colours.
 # The note lines are compared with notes_ref's rendering of the language's
 # note texts laid out the same way, in the same prefix and locale.
