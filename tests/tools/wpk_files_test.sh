@@ -52,9 +52,9 @@ done <<'TABLE'
 target a device|as_root && mknod cdev c 1 3|"$wpk" pack cdev t|1|cdev: is a device, not written|[ -c cdev ]
 target a FIFO|mkfifo f|"$wpk" pack f t|1|f: is a FIFO, not written|[ -p f ]
 target a folder|mkdir d|"$wpk" pack d t|1|d: is a folder, not written|[ -d d ] && [ -z "$(ls -A d)" ]
-medium target a device|as_root && mkdir m && mknod m/W_SETUP.WPK c 1 3|"$wpk" medium --program ../gui.exe m t|1|is a device|[ -c m/W_SETUP.WPK ] && [ ! -e m/WBOOT.EXE ]
+medium target a device|as_root && mkdir m && mknod m/W_SETUP.WPK c 1 3|"$wpk" medium --no-bind --program ../gui.exe m t|1|is a device|[ -c m/W_SETUP.WPK ] && [ ! -e m/WBOOT.EXE ]
 target a link|echo old >real && ln -s real link|"$wpk" pack link t|0|link: 1 member|[ -L link ] && "$wpk" test -q real
-other files kept|echo mine >o.wpk.tmp && mkdir m && echo mine >m/W_SETUP.WPK.new|"$wpk" pack o.wpk t && "$wpk" medium --program ../gui.exe m t|0|WBOOT.EXE and W_SETUP.WPK|[ "$(cat o.wpk.tmp)" = mine ] && [ "$(cat m/W_SETUP.WPK.new)" = mine ]
+other files kept|echo mine >o.wpk.tmp && mkdir m && echo mine >m/W_SETUP.WPK.new|"$wpk" pack o.wpk t && "$wpk" medium --no-bind --program ../gui.exe m t|0|WBOOT.EXE (unbound) and W_SETUP.WPK|[ "$(cat o.wpk.tmp)" = mine ] && [ "$(cat m/W_SETUP.WPK.new)" = mine ]
 FIFO in a tree|mkfifo t/PIPE|"$wpk" pack o.wpk t|1|PIPE: a FIFO, not a file: never read, an error|[ ! -e o.wpk ]
 device in a list|as_root && mknod t/DEV c 1 3 && echo t/DEV >list|"$wpk" pack --list list o.wpk|1|DEV: a device, not a file|[ ! -e o.wpk ]
 link out of the tree|echo out >outside.txt && ln -s ../outside.txt t/OUT.TXT|"$wpk" check t|0|OUT.TXT: leads out of the tree|"$wpk" pack -q o.wpk t && "$wpk" list o.wpk | grep OUT.TXT >/dev/null
@@ -62,11 +62,11 @@ link to a folder|mkdir t/SUB && echo s >t/SUB/S.TXT && ln -s SUB t/LINKED|"$wpk"
 link loop|ln -s . t/LOOP|"$wpk" check t|0|LOOP: leads to a folder that holds it|grep -q '2 findings' out
 dangling link|ln -s nowhere t/GONE|"$wpk" check --strict t|1|GONE: a symbolic link to nowhere, which is not there|true
 archive in its tree|"$wpk" pack -q t/o.wpk t|"$wpk" pack t/o.wpk t|0|o.wpk: the archive being written|! "$wpk" list t/o.wpk | grep 'o\.wpk' >/dev/null
-medium in its tree|"$wpk" medium -q --program ../gui.exe t/m t|"$wpk" medium --program ../gui.exe t/m t|0|m: the output folder lies inside|! "$wpk" list t/m/W_SETUP.WPK | grep WBOOT >/dev/null
+medium in its tree|"$wpk" medium -q --no-bind --program ../gui.exe t/m t|"$wpk" medium --no-bind --program ../gui.exe t/m t|0|m: the output folder lies inside|! "$wpk" list t/m/W_SETUP.WPK | grep WBOOT >/dev/null
 same tree twice|true|"$wpk" pack o.wpk t t|0|o.wpk: 1 member,|true
 text file as program|true|"$wpk" medium --program t/W_SETUP.EXE m t|1|not a Windows program|[ ! -e m ]
 console program|true|"$wpk" medium --program ../console.exe m t|1|not a GUI program|[ ! -e m ]
-program with an allowed import|true|"$wpk" medium --program ../imports.exe m t|0|WBOOT.EXE and W_SETUP.WPK|cmp -s ../imports.exe m/WBOOT.EXE
+program with an allowed import|true|"$wpk" medium --no-bind --program ../imports.exe m t|0|WBOOT.EXE (unbound) and W_SETUP.WPK|cmp -s ../imports.exe m/WBOOT.EXE
 program with another import|true|"$wpk" medium --program ../wide.exe m t|1|imports USER32.DLL MessageBoxW, which the installer may not use|[ ! -e m ]
 same path twice|mkdir u && echo two >u/W_SETUP.EXE && "$wpk" pack -q o.wpk t u|"$wpk" extract -C x o.wpk|0|W_SETUP.EXE: replaces the member of the same path|[ "$(cat x/W_SETUP.EXE)" = two ]
 folder link in DIR|mkdir -p x away t/SUB && echo s >t/SUB/S.TXT && ln -s ../away x/SUB && "$wpk" pack -q o.wpk t|"$wpk" extract -C x o.wpk|1|x/SUB is a symbolic link: would be written outside|[ ! -e away/S.TXT ] && [ -f x/W_SETUP.EXE ]

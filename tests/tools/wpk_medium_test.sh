@@ -82,17 +82,17 @@ check "check, foreign signature" 0 "$wpk" check "$work/foreign.wpk"
 expect_out "foreign signature" "no signature wpk writes"
 
 # wpk medium: everything or nothing.
-check "medium" 0 "$wpk" medium --program "$work/wboot.exe" "$work/m" "$work/tree"
+check "medium" 0 "$wpk" medium --no-bind --program "$work/wboot.exe" "$work/m" "$work/tree"
 [ -f "$work/m/WBOOT.EXE" ] && cmp -s "$work/m/WBOOT.EXE" "$work/wboot.exe" || fail "medium: WBOOT.EXE not the program"
 check "medium's archive tests" 0 "$wpk" test "$work/m/W_SETUP.WPK"
-check "medium without W_SETUP.EXE" 1 "$wpk" medium --program "$work/wboot.exe" "$work/none" "$work/tree/DATA"
+check "medium without W_SETUP.EXE" 1 "$wpk" medium --no-bind --program "$work/wboot.exe" "$work/none" "$work/tree/DATA"
 expect_err "medium without W_SETUP.EXE" "no W_SETUP.EXE at the root"
 [ -e "$work/none" ] && fail "medium without W_SETUP.EXE left $work/none"
 cp "$work/m/W_SETUP.WPK" "$work/before.wpk"
-check "medium without W_SETUP.EXE, existing" 1 "$wpk" medium --program "$work/wboot.exe" "$work/m" "$work/tree/DATA"
+check "medium without W_SETUP.EXE, existing" 1 "$wpk" medium --no-bind --program "$work/wboot.exe" "$work/m" "$work/tree/DATA"
 [ "$(ls "$work/m" | tr '\n' ' ')" = "WBOOT.EXE W_SETUP.WPK " ] && cmp -s "$work/m/W_SETUP.WPK" "$work/before.wpk" ||
   fail "a refused medium changed the one there: $(ls "$work/m")"
-PATH=/nonexistent check "medium --iso without xorriso" 1 "$wpk" medium --program "$work/wboot.exe" --iso "$work/m.iso" "$work/n" "$work/tree"
+PATH=/nonexistent check "medium --iso without xorriso" 1 "$wpk" medium --no-bind --program "$work/wboot.exe" --iso "$work/m.iso" "$work/n" "$work/tree"
 expect_err "medium --iso without xorriso" "needs xorriso"
 [ -e "$work/n" ] || [ -e "$work/m.iso" ] && fail "medium --iso without xorriso wrote something"
 

@@ -95,7 +95,17 @@ struct ArchiveNames {
 // Decodes every member of the archive at `path` (on `jobs` processes, see
 // wpk_members.h), verifying checksums where it has them, reports each damaged member on stderr and,
 // unless quiet, the summary line on stdout. EXIT_OK or EXIT_DAMAGED. Fills `names` if given.
-int test_archive(const std::string& path, int jobs, ArchiveNames* names);
+// Its lines name the archive `shown_as` when that is given.
+int test_archive(const std::string& path, int jobs, ArchiveNames* names,
+                 const std::string& shown_as = "");
+
+// Whether `operand` is a finished medium: a folder holding WBOOT.EXE and
+// W_SETUP.WPK, or an ISO 9660 image (which should hold them).
+bool is_medium(const std::string& operand);
+// Checks a medium: the archive's test, the program's version information,
+// its signature (trusted against the PEM file `trust`, or the system's
+// certificates when empty) and its binding. EXIT_OK or EXIT_DAMAGED.
+int check_medium(const std::string& operand, const std::string& trust, bool strict);
 
 // Adds the files below `dir` as members in sorted order (wpk pack's rules):
 // symbolic links are followed to files and folders, a link to a folder that
@@ -118,6 +128,8 @@ extern std::vector<LeftOut> g_outputs;
 // Applies --mtime or SOURCE_DATE_EPOCH to the members gathered afterwards;
 // false (after saying why) when the time given is no time.
 bool fix_member_time(const Invocation& invocation);
+// The time fix_member_time set, in seconds since 1970; -1 when none.
+int64_t fixed_time();
 // Writes `members` into the archive at `path` as wpk pack does, through a
 // temporary beside it, showing progress (and each member's source with -v);
 // false with `error` set. With `unrenamed`, the temporary is left in its

@@ -43,6 +43,8 @@ int run_check(const Invocation& invocation);
 
 const OptionDef CHECK_OPTIONS[] = {
     {"strict", 0, nullptr, "treat every finding as an error (exit status 1)"},
+    {"trust", 0, "PEM",
+     "trust the certificates in PEM for a medium's signature (default: the system's)"},
     {nullptr, 0, nullptr, nullptr},
 };
 
@@ -79,7 +81,7 @@ bool preflight_members(std::vector<PackMember>* members, const std::vector<std::
 
 const CommandDef CHECK_COMMAND = {
     "check",
-    "ARCHIVE|TREE...",
+    "ARCHIVE|TREE|MEDIUM...",
     1,
     -1,
     "preflight a tree or an archive; test an archive",
@@ -102,6 +104,13 @@ const CommandDef CHECK_COMMAND = {
     "    and FIFOs, devices and sockets (errors in any case);\n"
     "  - (ARCHIVE only) a signature that is none wpk writes.\n"
     "An ARCHIVE is also tested as by 'wpk test', checksums included.\n"
+    "A MEDIUM (a folder holding WBOOT.EXE and W_SETUP.WPK, or an ISO image of\n"
+    "one, read through xorriso) is checked whole: the archive's test, whether\n"
+    "WBOOT.EXE is one (its version information), whether it is signed, by\n"
+    "whom and whether the signature verifies, and whether the archive is the\n"
+    "one it is bound to. A signature or binding that does not match is an\n"
+    "error; an unsigned or unbound program, or an untrusted certificate, is\n"
+    "a finding.\n"
     "Findings are warnings on standard output (exit status 0) unless --strict\n"
     "makes them errors; errors and damage go to standard error, exit status 1.\n"
     "\n" LINK_POLICY_HELP,
@@ -116,6 +125,11 @@ int run_check(const Invocation& invocation) {
     int status = EXIT_OK;
     for (const std::string& operand : invocation.operands) {
         std::error_code ec;
+        if (is_medium(operand)) {
+            if (check_medium(operand, invocation.value("trust"), strict) != EXIT_OK)
+                status = EXIT_DAMAGED;
+            continue;
+        }
         PreflightInput input;
         std::vector<Finding> findings;
         if (fs::is_directory(operand, ec)) {

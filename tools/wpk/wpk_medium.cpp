@@ -1,15 +1,11 @@
 // wpk medium: the whole medium in one step: WBOOT.EXE and W_SETUP.WPK packed
-// from the trees, tested, and optionally an ISO 9660 image of them.
-#ifdef _WIN32
-#include <io.h>
-#include <process.h>
-#else
+// from the trees, tested, the program bound to the archive and signed, and
+// optionally an ISO 9660 image of them.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 extern char** environ;
-#endif
 
 #include <algorithm>
 #include <cctype>
@@ -24,7 +20,9 @@ extern char** environ;
 #include "wpk.h"
 #include "wpk_members.h"
 #include "wpk_output.h"
+#include "wpk_pe.h"
 #include "wpk_reader.h"
+#include "wpk_sign.h"
 
 namespace fs = std::filesystem;
 
@@ -45,34 +43,31 @@ bool is_setup_program(const PackMember& m) {
     return true;
 }
 
-// The Windows program of this build: beside wpk, or where the build tree
-// puts it (build/host/tools/wpk/wpk -> build/win/wboot.exe).
+// The folder wpk runs from.
+fs::path own_folder() {
+    std::error_code ec;
+    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    return ec ? fs::path() : self.parent_path();
+}
+
+// The Windows program of this build: where an installed wpk has it
+// (bin/wpk -> share/wpk/WBOOT.EXE), or where the build tree puts it
+// (build/host/tools/wpk/wpk -> build/win/wboot.exe).
 std::string find_program(std::vector<std::string>* looked) {
     std::error_code ec;
-#ifdef _WIN32
-    (void)looked; // wpk.exe on Windows takes --program
-    return "";
-#else
-    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    if (ec) return "";
-    const fs::path dir = self.parent_path();
+    const fs::path dir = own_folder();
+    if (dir.empty()) return "";
     for (const fs::path& candidate :
-         {dir / "wboot.exe", dir / "../share/wpk/wboot.exe", dir / "../../../win/wboot.exe"}) {
+         {dir / "../share/wpk/WBOOT.EXE", dir / "../../../win/wboot.exe"}) {
         const fs::path p = candidate.lexically_normal();
         looked->push_back(p.string());
         if (fs::is_regular_file(p, ec)) return p.string();
     }
     return "";
-#endif
 }
 
-// Whether a directory of PATH holds `tool` (on Windows: assumed, and found
-// out when it is run).
+// Whether a directory of PATH holds `tool`.
 bool on_path(const char* tool) {
-#ifdef _WIN32
-    (void)tool;
-    return true;
-#else
     const char* path = getenv("PATH");
     std::string dirs = path ? path : "";
     for (size_t start = 0; start <= dirs.size();) {
@@ -83,7 +78,6 @@ bool on_path(const char* tool) {
         start = end + 1;
     }
     return false;
-#endif
 }
 
 // Runs a program with its arguments, its standard output on ours and its
@@ -93,11 +87,6 @@ int run_program(const std::vector<std::string>& args, const std::string& message
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-#ifdef _WIN32
-    (void)messages;
-    const intptr_t status = _spawnvp(_P_WAIT, argv[0], argv.data());
-    return status < 0 ? -1 : int(status);
-#else
     pid_t pid;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -109,7 +98,6 @@ int run_program(const std::vector<std::string>& args, const std::string& message
     int status = 0;
     if (waitpid(pid, &status, 0) != pid) return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-#endif
 }
 
 // Writes `text`, or else a copy of `from_file`, to a new temporary beside
@@ -149,53 +137,30 @@ std::string write_temporary(const std::string& target, const std::string& from_f
 // `allowed` lists ("DLL\tFUNCTION" lines, upper-case DLL names) when that
 // list is not empty.
 std::string program_fault(const std::string& program, const std::vector<std::string>& allowed) {
-    FILE* f = fopen(program.c_str(), "rb");
-    if (!f) return strerror(errno);
-    std::vector<uint8_t> b;
-    uint8_t block[65536];
-    size_t n;
-    while ((n = fread(block, 1, sizeof block, f)) > 0 && b.size() < (64u << 20))
-        b.insert(b.end(), block, block + n);
-    fclose(f);
-    const auto u16 = [&](size_t at) {
-        return at + 2 <= b.size() ? uint32_t(b[at] | b[at + 1] << 8) : 0u;
-    };
-    const auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
-    if (b.size() < 64 || b[0] != 'M' || b[1] != 'Z') return "not a Windows program (no MZ header)";
-    const size_t pe = u32(0x3C);
-    if (pe + 24 > b.size() || memcmp(&b[pe], "PE\0\0", 4) != 0)
-        return "not a Windows program (no PE header)";
-    if (u16(pe + 4) != 0x14C) return "not a 32-bit (i386) program";
-    if ((u16(pe + 22) & 0x0002) == 0 || (u16(pe + 22) & 0x2000) != 0)
+    PeImage image;
+    const std::string fault = pe_load(program, &image);
+    if (!fault.empty()) return fault;
+    const uint32_t characteristics = pe_u16(image, image.pe + 22);
+    if ((characteristics & 0x0002) == 0 || (characteristics & 0x2000) != 0)
         return "not an executable program (a DLL or an object)";
-    const size_t optional = pe + 24;
-    if (u16(optional) != 0x10B) return "not a 32-bit (PE32) program";
-    if (u16(optional + 68) != 2)
-        return "not a GUI program (subsystem " + std::to_string(u16(optional + 68)) + ")";
-    if (allowed.empty() || u32(optional + 92) < 2) return "";
-    // The import table: each DLL's name and the names of its functions.
-    const size_t sections = optional + u16(pe + 20);
-    const auto file_at = [&](uint32_t rva) -> size_t {
-        for (uint32_t i = 0; i < u16(pe + 6); ++i) {
-            const size_t s = sections + 40 * i;
-            const uint32_t start = u32(s + 12), size = std::max(u32(s + 8), u32(s + 16));
-            if (rva >= start && rva < start + size) return u32(s + 20) + (rva - start);
-        }
-        return 0;
-    };
+    const uint32_t subsystem = pe_u16(image, image.optional + 68);
+    if (subsystem != 2) return "not a GUI program (subsystem " + std::to_string(subsystem) + ")";
+    if (allowed.empty()) return "";
     const auto text_at = [&](size_t at) {
         std::string t;
-        while (at && at < b.size() && b[at]) t += char(b[at++]);
+        while (at && at < image.bytes.size() && image.bytes[at]) t += char(image.bytes[at++]);
         return t;
     };
-    const uint32_t imports = u32(optional + 104);
-    for (size_t d = file_at(imports); imports && d && u32(d + 12); d += 20) {
-        std::string dll = text_at(file_at(u32(d + 12)));
+    uint32_t imports, size;
+    pe_directory(image, 1, &imports, &size);
+    for (size_t d = imports ? pe_file_offset(image, imports) : 0; d && pe_u32(image, d + 12);
+         d += 20) {
+        std::string dll = text_at(pe_file_offset(image, pe_u32(image, d + 12)));
         for (char& c : dll) c = char(toupper(static_cast<unsigned char>(c)));
-        const uint32_t thunks = u32(d) ? u32(d) : u32(d + 16);
-        for (size_t t = file_at(thunks); t && u32(t); t += 4) {
-            if (u32(t) & 0x80000000u) return "imports from " + dll + " by ordinal";
-            const std::string function = text_at(file_at(u32(t)) + 2);
+        const uint32_t thunks = pe_u32(image, d) ? pe_u32(image, d) : pe_u32(image, d + 16);
+        for (size_t t = pe_file_offset(image, thunks); t && pe_u32(image, t); t += 4) {
+            if (pe_u32(image, t) & 0x80000000u) return "imports from " + dll + " by ordinal";
+            const std::string function = text_at(pe_file_offset(image, pe_u32(image, t)) + 2);
             if (std::find(allowed.begin(), allowed.end(), dll + "\t" + function) == allowed.end())
                 return "imports " + dll + " " + function + ", which the installer may not use";
         }
@@ -207,8 +172,12 @@ std::string program_fault(const std::string& program, const std::vector<std::str
 // "DLL<TAB>FUNCTION<TAB>SOURCE" a line); empty when it is not there.
 std::vector<std::string> allowed_imports() {
     std::vector<std::string> allowed;
+    std::string list = (own_folder() / "../share/wpk/allowed_imports.tsv").string();
 #ifdef WPK_ALLOWED_IMPORTS
-    if (FILE* f = fopen(WPK_ALLOWED_IMPORTS, "rb")) {
+    std::error_code ec;
+    if (!fs::is_regular_file(list, ec)) list = WPK_ALLOWED_IMPORTS; // the build tree's
+#endif
+    if (FILE* f = fopen(list.c_str(), "rb")) {
         char line[512];
         while (fgets(line, sizeof line, f)) {
             if (line[0] == '#') continue;
@@ -220,19 +189,32 @@ std::vector<std::string> allowed_imports() {
         }
         fclose(f);
     }
-#endif
     return allowed;
 }
 
+// The ISO image; with a fixed time (`when`, seconds since 1970, or -1) the
+// same files give the same image bytes: every date of the volume and of its
+// files is that time, and so is the volume's UUID, which xorriso derives
+// from the modification date.
 bool make_iso(const std::string& iso, const std::string& program, const std::string& archive,
-              const std::string& autorun) {
+              const std::string& autorun, int64_t when) {
     const std::string messages = write_temporary(iso + ".log", "", "");
     if (messages.empty()) return false;
-    const int status = run_program(
-        {ISO_TOOL, "-report_about", "SORRY", "-as", "mkisofs", "-quiet", "-J", "-r", "-V",
-         ISO_VOLUME, "-o", iso, "-graft-points", std::string(PROGRAM_NAME) + "=" + program,
-         std::string(ARCHIVE_FILE) + "=" + archive, "AUTORUN.INF=" + autorun},
-        messages);
+    std::vector<std::string> args = {ISO_TOOL,  "-report_about", "SORRY", "-as",
+                                     "mkisofs", "-quiet",        "-J",    "-r",
+                                     "-V",      ISO_VOLUME};
+    if (when >= 0) {
+        const time_t t = time_t(when);
+        struct tm utc;
+        gmtime_r(&t, &utc);
+        char date[32];
+        strftime(date, sizeof date, "%Y%m%d%H%M%S00", &utc);
+        args.insert(args.end(),
+                    {std::string("--modification-date=") + date, "--set_all_file_dates", date});
+    }
+    args.insert(args.end(), {"-o", iso, "-graft-points", std::string(PROGRAM_NAME) + "=" + program,
+                             std::string(ARCHIVE_FILE) + "=" + archive, "AUTORUN.INF=" + autorun});
+    const int status = run_program(args, messages);
     if (status != 0) {
         if (FILE* f = fopen(messages.c_str(), "rb")) {
             char line[512];
@@ -253,6 +235,12 @@ int run_medium(const Invocation& invocation);
 const OptionDef MEDIUM_OPTIONS[] = {
     {"program", 0, "PATH", "the Windows program to ship as WBOOT.EXE (default: the build's)"},
     {"iso", 0, "FILE", "also write an ISO 9660 image (Joliet, AUTORUN.INF) through xorriso"},
+    {"sign", 0, "PKCS12",
+     "sign WBOOT.EXE (Authenticode, SHA-256) with the certificate and key in PKCS12, through "
+     "osslsigncode"},
+    {"sign-password-file", 0, "FILE", "read the key's password from FILE ('-': standard input)"},
+    {"timestamp", 0, "URL", "have the signature time-stamped by the RFC 3161 server at URL"},
+    {"no-bind", 0, nullptr, "leave WBOOT.EXE unbound: it then installs any archive beside it"},
     MTIME_OPTION,
     STRICT_PACK_OPTION,
     {nullptr, 0, nullptr, nullptr},
@@ -276,6 +264,15 @@ const CommandDef MEDIUM_COMMAND = {
     "and an AUTORUN.INF that starts WBOOT.EXE (needs xorriso). The program\n"
     "must be a 32-bit Windows GUI program that imports only what the installer\n"
     "may. OUTDIR, its files and the ISO are left out of the trees.\n"
+    "\n"
+    "WBOOT.EXE is bound to the archive: the archive's SHA-256 is written into\n"
+    "its ARCHIVE_DIGEST resource, and it then unpacks no other archive\n"
+    "(--no-bind leaves it empty, for a medium whose archive is replaced later).\n"
+    "With --sign PKCS12 it is then signed (Authenticode, SHA-256) through\n"
+    "osslsigncode, so the signature covers the archive too, and the signature\n"
+    "is verified. A password is read from --sign-password-file, never taken\n"
+    "as an argument. With --mtime or SOURCE_DATE_EPOCH the signing time and\n"
+    "every date of the ISO are that time: the same inputs give the same bytes.\n"
     "\n" LINK_POLICY_HELP,
     MEDIUM_OPTIONS,
     run_medium,
@@ -338,6 +335,25 @@ int run_medium(const Invocation& invocation) {
                  "xorriso); nothing written");
         return EXIT_DAMAGED;
     }
+    SignRequest sign;
+    sign.pkcs12 = invocation.value("sign");
+    sign.password_file = invocation.value("sign-password-file");
+    sign.timestamp_url = invocation.value("timestamp");
+    sign.time = fixed_time();
+    sign.fixed_time = sign.time >= 0;
+    if (sign.pkcs12.empty() && (!sign.password_file.empty() || !sign.timestamp_url.empty())) {
+        complain("medium: --sign-password-file and --timestamp go with --sign PKCS12");
+        return EXIT_USAGE;
+    }
+    if (!sign.pkcs12.empty() && !on_path(SIGN_TOOL)) {
+        complain("medium: --sign needs osslsigncode, which is not installed (Debian: apt-get "
+                 "install osslsigncode); nothing written");
+        return EXIT_DAMAGED;
+    }
+    if (!sign.pkcs12.empty() && !fs::is_regular_file(sign.pkcs12, ec)) {
+        complain("medium: --sign " + sign.pkcs12 + ": no such file; nothing written");
+        return EXIT_DAMAGED;
+    }
     const std::string fault = program_fault(program, allowed_imports());
     if (!fault.empty()) {
         complain("medium: --program " + program + ": " + fault + "; nothing written");
@@ -379,6 +395,29 @@ int run_medium(const Invocation& invocation) {
         complain("medium: the archive written does not test clean; nothing written");
         return give_up();
     }
+    const bool bind = !invocation.has("no-bind");
+    if (bind) {
+        uint8_t digest[SHA256_DIGEST_SIZE];
+        if (!file_sha256(new_archive, digest, &error) ||
+            !bind_program(new_program, digest, &error)) {
+            complain("medium: " + error + " (--no-bind makes an unbound medium); nothing written");
+            return give_up();
+        }
+    }
+    std::string program_written = new_program;
+    if (!sign.pkcs12.empty()) {
+        FILE* signed_file = create_temporary(program_target, &program_written, &error);
+        if (!signed_file) {
+            complain("medium: " + error);
+            return give_up();
+        }
+        fclose(signed_file);
+        if (!sign_program(sign, new_program, program_written, &error)) {
+            complain("medium: " + program_target + ": " + error + "; nothing written");
+            return give_up();
+        }
+        remove_temporary(new_program);
+    }
     if (!iso.empty()) {
         const std::string autorun =
             write_temporary((outdir / "AUTORUN.INF").string(), "", AUTORUN_TEXT);
@@ -390,7 +429,8 @@ int run_medium(const Invocation& invocation) {
             return give_up();
         }
         fclose(image);
-        if (!make_iso(new_iso, new_program, new_archive, autorun)) return give_up();
+        if (!make_iso(new_iso, program_written, new_archive, autorun, fixed_time()))
+            return give_up();
         if (rename(new_iso.c_str(), iso_target.c_str()) != 0) {
             complain("medium: " + iso + ": " + reason_of(errno));
             return give_up();
@@ -398,16 +438,17 @@ int run_medium(const Invocation& invocation) {
         keep_temporary(new_iso);
         remove_temporary(autorun);
     }
-    if (rename(new_program.c_str(), program_target.c_str()) != 0 ||
+    if (rename(program_written.c_str(), program_target.c_str()) != 0 ||
         rename(new_archive.c_str(), archive.c_str()) != 0) {
         complain("medium: " + outdir.string() + ": " + reason_of(errno));
         return give_up();
     }
-    keep_temporary(new_program);
+    keep_temporary(program_written);
     keep_temporary(new_archive);
     if (g_verbosity >= 0) {
-        printf("%s: %s and %s, %s (tested, checksums verified), %s packed into %s\n",
-               outdir.string().c_str(), PROGRAM_NAME, ARCHIVE_FILE,
+        printf("%s: %s (%s%s) and %s, %s (tested, checksums verified), %s packed into %s\n",
+               outdir.string().c_str(), PROGRAM_NAME, bind ? "bound to the archive" : "unbound",
+               sign.pkcs12.empty() ? "" : ", signed", ARCHIVE_FILE,
                count_of(members.size(), "member").c_str(),
                human_size(totals.original_bytes).c_str(), human_size(totals.archive_bytes).c_str());
         if (!iso.empty()) printf("%s: ISO 9660 image of the medium\n", iso.c_str());

@@ -53,7 +53,11 @@ void print_command_help(const CommandDef& command, FILE* to) {
     constexpr size_t INDENT = 25;
     constexpr size_t WIDTH = 80 - INDENT;
     for (const OptionDef* o : all_options(command)) {
-        fprintf(to, "  %-22s", option_text(*o).c_str());
+        const std::string name = option_text(*o);
+        if (name.size() > INDENT - 3) // the help starts on a line of its own
+            fprintf(to, "  %s\n%*s", name.c_str(), int(INDENT - 1), "");
+        else
+            fprintf(to, "  %-22s", name.c_str());
         std::string rest = o->help;
         while (!rest.empty()) {
             size_t cut = rest.size();

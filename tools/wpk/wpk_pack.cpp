@@ -31,6 +31,7 @@ constexpr int64_t DOS_LATEST = 4354819198LL;
 // SOURCE_DATE_EPOCH); unset: each file's own modification time.
 bool g_fixed_time_set = false;
 uint32_t g_fixed_time = 0;
+int64_t g_fixed_seconds = -1;
 
 uint32_t modification_time(const std::string& path) {
     if (g_fixed_time_set) return g_fixed_time;
@@ -313,7 +314,12 @@ bool fix_member_time(const Invocation& invocation) {
     }
     g_fixed_time = dos_date_time_from_unix(seconds);
     g_fixed_time_set = true;
+    g_fixed_seconds = seconds;
     return true;
+}
+
+int64_t fixed_time() {
+    return g_fixed_seconds;
 }
 
 namespace {

@@ -110,7 +110,9 @@ int run_list(const Invocation& invocation) {
 
 } // namespace
 
-int test_archive(const std::string& path, int jobs, ArchiveNames* names) {
+int test_archive(const std::string& path, int jobs, ArchiveNames* names,
+                 const std::string& shown_as) {
+    const std::string& shown = shown_as.empty() ? path : shown_as;
     ArchiveReader archive;
     if (!archive.open(path)) return EXIT_DAMAGED;
     if (names) {
@@ -130,7 +132,7 @@ int test_archive(const std::string& path, int jobs, ArchiveNames* names) {
         if (fault != DecodeFault::NONE) {
             end_progress();
             if (!archive.starts_past_end(i)) // the archive cut short was said once
-                complain(path + ": " + name + ": damaged: " + fault_text(fault));
+                complain(shown + ": " + name + ": damaged: " + fault_text(fault));
             ++damaged;
         } else if (g_verbosity > 0) {
             printf("%s: ok\n", name.c_str());
@@ -140,7 +142,7 @@ int test_archive(const std::string& path, int jobs, ArchiveNames* names) {
     end_progress();
     const int members = archive.count > 0 ? archive.count : 0;
     if (g_verbosity >= 0)
-        printf("%s: %s, %d damaged%s\n", path.c_str(),
+        printf("%s: %s, %d damaged%s\n", shown.c_str(),
                count_of(uint64_t(members), "member").c_str(), damaged,
                g_member_crc_wanted ? ", checksums verified" : "");
     return damaged ? EXIT_DAMAGED : EXIT_OK;

@@ -23,9 +23,8 @@ namespace {
 constexpr const char DESCRIPTION[] = "Wendle setup starter";
 constexpr const char SYSTEM_CERTIFICATES[] = "/etc/ssl/certs/ca-certificates.crt";
 
-// Runs a tool with its output (both streams) into `output`; standard input
-// stays the caller's, so a password can come through a pipe. Its exit
-// status, or -1 when it could not be run.
+} // namespace
+
 int run_tool(const std::vector<std::string>& args, const std::string& output) {
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -45,6 +44,8 @@ int run_tool(const std::vector<std::string>& args, const std::string& output) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+namespace {
+
 std::string text_of(const std::string& path) {
     std::string text;
     if (FILE* f = fopen(path.c_str(), "rb")) {
@@ -54,6 +55,20 @@ std::string text_of(const std::string& path) {
         fclose(f);
     }
     return text;
+}
+
+// The last line of a tool's messages that says more than "Failed".
+std::string reason_in(const std::string& text) {
+    std::string reason;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = text.substr(at, end - at);
+        const size_t start = line.find_first_not_of(" \t");
+        if (start != std::string::npos && line != "Failed") reason = line.substr(start);
+        at = end + 1;
+    }
+    return reason;
 }
 
 // The value after "KEY: " on the first line that holds it.
@@ -177,26 +192,30 @@ bool sign_program(const SignRequest& request, const std::string& in, const std::
         args.push_back("-time");
         args.push_back(std::to_string(request.time));
     }
-    args.insert(args.end(), {"-in", in, "-out", out});
+    // The tool makes its output itself (it refuses to overwrite a file), so
+    // it signs into the scratch folder; the result is copied into `out`.
+    const std::string signed_copy = scratch.at("signed.exe");
+    args.insert(args.end(), {"-in", in, "-out", signed_copy});
     const std::string log = scratch.at("sign.log");
     const int status = run_tool(args, log);
     if (status != 0) {
-        std::error_code ec;
-        fs::remove(out, ec);
-        const std::string reason = line_value(text_of(log), "Error: ");
+        std::string reason = reason_in(text_of(log));
+        if (reason.find("mac verify failure") != std::string::npos)
+            reason = "the key's password is wrong or missing (--sign-password-file)";
         *error = status < 0
                      ? std::string("cannot run ") + SIGN_TOOL + " (Debian package osslsigncode)"
                      : "signing failed" + (reason.empty() ? std::string() : ": " + reason);
         return false;
     }
-    const SignatureReport report = inspect_signature(out, "");
+    const SignatureReport report = inspect_signature(signed_copy, "");
     if (!report.intact) {
-        std::error_code ec;
-        fs::remove(out, ec);
         *error = "the signed program does not verify: " + report.problem;
         return false;
     }
-    return true;
+    std::error_code ec;
+    fs::copy_file(signed_copy, out, fs::copy_options::overwrite_existing, ec);
+    if (ec) *error = out + ": " + ec.message();
+    return !ec;
 }
 
 SignatureReport inspect_signature(const std::string& program, const std::string& trust) {

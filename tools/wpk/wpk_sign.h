@@ -6,10 +6,16 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "archive/sha256.h"
 
 constexpr const char SIGN_TOOL[] = "osslsigncode";
+
+// Runs a tool with its output (both streams) into the file `output`;
+// standard input stays wpk's, so a password can come through a pipe. Its
+// exit status, or -1 when it could not be run.
+int run_tool(const std::vector<std::string>& args, const std::string& output);
 
 // The SHA-256 of a file. False after saying why in `error`.
 bool file_sha256(const std::string& path, uint8_t digest[SHA256_DIGEST_SIZE], std::string* error);
@@ -30,8 +36,8 @@ struct SignRequest {
     int64_t time = 0;
 };
 
-// Signs `in` (SHA-256 Authenticode) into the new file `out`, then verifies
-// the signature of `out`. False after saying why; the key and the password
+// Signs `in` (SHA-256 Authenticode) into `out` (which may exist: it is
+// overwritten), once the signature is verified. False after saying why; the key and the password
 // never appear in an argument list or a message.
 bool sign_program(const SignRequest& request, const std::string& in, const std::string& out,
                   std::string* error);
