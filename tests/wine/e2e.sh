@@ -383,6 +383,34 @@ if want dirchecksum; then
     "nothing unpacked, no setup started: $(ls "$(work_folder)" | tr "\n" " ")"
 fi
 
+if want signed; then
+  echo "== a signed medium bound to its archive, and an archive swapped under it"
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 30 \
+    -subj "/CN=Test Vendor" >/dev/null 2>&1 &&
+    openssl pkcs12 -export -in "$work/cert.pem" -inkey "$work/key.pem" -out "$work/vendor.p12" -passout pass: &&
+    "$wpk" medium -q --program "$win/wboot.exe" --sign "$work/vendor.p12" "$work/signed" "$work/flat-tree" &&
+    "$wpk" medium -q --program "$win/wboot.exe" --no-bind "$work/unbound" "$work/flat-tree" ||
+    bad "signed and unbound media made"
+  # Another archive, sound as a deliberate swap makes it: one byte of a
+  # member changed, its checksum and the directory's made anew.
+  mkdir -p "$work/swap-tree" && cp "$work/flat-tree/"* "$work/swap-tree/" && printf 'x' >>"$work/swap-tree/README.TXT"
+  "$wpk" pack -q "$work/swapped.wpk" "$work/swap-tree"
+  mkdir -p "$work/swapped" && cp "$work/signed/WBOOT.EXE" "$work/swapped/" && cp "$work/swapped.wpk" "$work/swapped/W_SETUP.WPK"
+  cp "$work/swapped.wpk" "$work/unbound/W_SETUP.WPK"
+  for name in signed swapped unbound; do
+    new_prefix "$name" && run_medium "$name"
+    case $name in
+    swapped)
+      expect '[ "$(box_captions swapped)" = "Copy error|Fatal error (Please check Disk)|" ] && [ -z "$(rec swapped cmdline)" ]' \
+        "swapped archive: the copy box, then the failure box, no setup: $(box_captions swapped)"
+      expect '[ "$(ls "$(work_folder)")" = W_SETUP.WPK ]' "swapped archive: nothing unpacked, nothing cleaned: $(ls "$(work_folder)" | tr "\n" " ")" ;;
+    *)
+      expect '[ "$RC" = 0 ] && [ ! -s "$work/$name.boxes" ] && grep -q "^file=README.TXT" "$work/$name.record"' \
+        "$name medium installs: $(box_captions "$name")" ;;
+    esac
+  done
+fi
+
 # The splash while a large archive unpacks: gradient rows and text colours.
 # The note lines are compared with notes_ref's rendering of the language's
 # note texts laid out the same way, in the same prefix and locale.
