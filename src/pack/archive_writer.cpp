@@ -112,11 +112,83 @@ std::vector<uint8_t> make_directory(const std::vector<PackMember>& members,
     return out;
 }
 
+// Why coding a member failed, in the words the archive's writer reports.
+struct CodeFailure {
+    bool too_large = false; // the archive would pass 4 GiB
+    int write_error = 0;
+    int read_error = 0;
+};
+
+// Codes member `m` through `write`, the stream as the archive holds it;
+// `crc` and `size` are the CRC-32 and size of what was read. False with
+// `error` set (as `failure` says, when given, or the source's).
+bool code_member(const PackMember& m, const WriteBytes& write, const CodeFailure& failure,
+                 uint32_t* crc, uint64_t* size, std::string* error) {
+    *size = m.data.size();
+    FILE* source = nullptr;
+    if (!m.source.empty() && !(source = open_source(m.source, size, error))) return false;
+    if (*size >= FOUR_GIB) {
+        if (source) fclose(source);
+        *error = member_label(m) + ": larger than 4 GiB - 1 bytes";
+        return false;
+    }
+    *crc = 0;
+    size_t at = 0;
+    const ReadBytes read = [&](uint8_t* buffer, size_t want) {
+        size_t n = 0;
+        if (source) {
+            n = fread(buffer, 1, want, source);
+        } else {
+            n = std::min(want, m.data.size() - at);
+            memcpy(buffer, m.data.data() + at, n);
+            at += n;
+        }
+        *crc = crc32_update(*crc, buffer, n);
+        return n;
+    };
+    const bool encoded = encode_member_streaming(*size, read, write);
+    const int read_error = source && ferror(source) ? errno : 0;
+    const bool grew = source && encoded && fgetc(source) != EOF;
+    if (source) fclose(source);
+    if (encoded && !grew) return true;
+    if (failure.too_large)
+        *error = "the archive would be larger than 4 GiB";
+    else if (failure.write_error)
+        *error = std::string("write error: ") + strerror(failure.write_error);
+    else if (read_error)
+        *error = m.source + ": " + strerror(read_error);
+    else
+        *error = m.source + ": changed while being packed (not the size it had)";
+    return false;
+}
+
+// Copies a stream coded ahead to `out` at `position`, which it advances.
+bool copy_coded(FILE* coded, FILE* out, uint64_t* position, std::string* error) {
+    uint8_t buffer[1 << 16];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, coded)) > 0;) {
+        *position += n;
+        if (*position > FOUR_GIB) {
+            *error = "the archive would be larger than 4 GiB";
+            return false;
+        }
+        if (fwrite(buffer, 1, n, out) != n) {
+            *error = std::string("write error: ") + strerror(errno ? errno : EIO);
+            return false;
+        }
+    }
+    if (ferror(coded)) {
+        *error = std::string("a member coded ahead: ") + strerror(errno ? errno : EIO);
+        return false;
+    }
+    return true;
+}
+
 // Writes the whole archive to `out`; the directory is written first with
 // zero offsets and rewritten once the member streams are placed.
 bool write_to_stream(FILE* out, const std::vector<PackMember>& members, std::string* error,
                      PackTotals* totals,
-                     const std::function<void(size_t, const PackMember&)>& progress) {
+                     const std::function<void(size_t, const PackMember&)>& progress,
+                     const TakeCodedAhead& take_ahead) {
     std::vector<uint32_t> offsets(members.size(), 0);
     std::vector<uint32_t> crcs(members.size(), 0);
     std::vector<uint8_t> directory = make_directory(members, offsets, crcs, 0);
@@ -129,51 +201,26 @@ bool write_to_stream(FILE* out, const std::vector<PackMember>& members, std::str
     for (size_t i = 0; i < members.size(); ++i) {
         const PackMember& m = members[i];
         if (progress) progress(i, m);
-        uint64_t size = m.data.size();
-        FILE* source = nullptr;
-        if (!m.source.empty() && !(source = open_source(m.source, &size, error))) return false;
-        if (size >= FOUR_GIB) {
-            if (source) fclose(source);
-            *error = member_label(m) + ": larger than 4 GiB - 1 bytes";
-            return false;
-        }
-        uint32_t crc = 0;
-        size_t at = 0;
-        const ReadBytes read = [&](uint8_t* buffer, size_t want) {
-            size_t n = 0;
-            if (source) {
-                n = fread(buffer, 1, want, source);
-            } else {
-                n = std::min(want, m.data.size() - at);
-                memcpy(buffer, m.data.data() + at, n);
-                at += n;
-            }
-            crc = crc32_update(crc, buffer, n);
-            return n;
-        };
         const uint64_t stream_start = position;
-        bool too_large = false;
-        int write_error = 0;
-        const WriteBytes write = [&](const uint8_t* coded, size_t n) {
-            position += n;
-            too_large = position > FOUR_GIB;
-            if (!too_large && fwrite(coded, 1, n, out) != n) write_error = errno ? errno : EIO;
-            return !too_large && write_error == 0;
-        };
-        const bool encoded = encode_member_streaming(size, read, write);
-        const int read_error = source && ferror(source) ? errno : 0;
-        const bool grew = source && encoded && fgetc(source) != EOF;
-        if (source) fclose(source);
-        if (!encoded || grew) {
-            if (too_large)
-                *error = "the archive would be larger than 4 GiB";
-            else if (write_error)
-                *error = std::string("write error: ") + strerror(write_error);
-            else if (read_error)
-                *error = m.source + ": " + strerror(read_error);
-            else
-                *error = m.source + ": changed while being packed (not the size it had)";
-            return false;
+        uint32_t crc = 0;
+        uint64_t size = 0;
+        CodedAhead ahead;
+        if (take_ahead && take_ahead(i, &ahead)) {
+            const bool copied = copy_coded(ahead.stream, out, &position, error);
+            fclose(ahead.stream);
+            if (!copied) return false;
+            crc = ahead.crc;
+            size = ahead.original_size;
+        } else {
+            CodeFailure failure;
+            const WriteBytes write = [&](const uint8_t* coded, size_t n) {
+                position += n;
+                failure.too_large = position > FOUR_GIB;
+                if (!failure.too_large && fwrite(coded, 1, n, out) != n)
+                    failure.write_error = errno ? errno : EIO;
+                return !failure.too_large && failure.write_error == 0;
+            };
+            if (!code_member(m, write, failure, &crc, &size, error)) return false;
         }
         offsets[i] = uint32_t(stream_start - data_base);
         crcs[i] = crc;
@@ -201,8 +248,10 @@ uint32_t dos_date_time_from_unix(int64_t seconds) {
 
 bool write_archive_to(FILE* out, const std::vector<PackMember>& members, std::string* error,
                       PackTotals* totals,
-                      const std::function<void(size_t, const PackMember&)>& progress) {
-    if (!check_members(members, error) || !write_to_stream(out, members, error, totals, progress))
+                      const std::function<void(size_t, const PackMember&)>& progress,
+                      const TakeCodedAhead& take_ahead) {
+    if (!check_members(members, error) ||
+        !write_to_stream(out, members, error, totals, progress, take_ahead))
         return false;
     if (fflush(out) != 0) {
         *error = std::string("write error: ") + strerror(errno);
@@ -225,7 +274,7 @@ bool write_archive(const std::string& path, const std::vector<PackMember>& membe
         if (fd >= 0) close(fd);
         return false;
     }
-    bool ok = write_archive_to(out, members, error, totals, progress);
+    bool ok = write_archive_to(out, members, error, totals, progress, {});
     if (fclose(out) != 0 && ok) {
         *error = temporary + ": " + strerror(errno);
         ok = false;
@@ -238,6 +287,15 @@ bool write_archive(const std::string& path, const std::vector<PackMember>& membe
     return ok;
 }
 
+bool code_member_to(FILE* out, const PackMember& member, uint32_t* crc, uint64_t* original_size) {
+    CodeFailure failure;
+    const WriteBytes write = [&](const uint8_t* coded, size_t n) {
+        return fwrite(coded, 1, n, out) == n;
+    };
+    std::string error;
+    return code_member(member, write, failure, crc, original_size, &error) && fflush(out) == 0;
+}
+
 std::vector<uint8_t> build_archive(const std::vector<PackMember>& members, std::string* error) {
     std::vector<uint8_t> bytes;
     if (!check_members(members, error)) return bytes;
@@ -246,7 +304,7 @@ std::vector<uint8_t> build_archive(const std::vector<PackMember>& members, std::
         *error = "no temporary file";
         return bytes;
     }
-    if (write_to_stream(out, members, error, nullptr, {})) {
+    if (write_to_stream(out, members, error, nullptr, {}, {})) {
         fseek(out, 0, SEEK_END);
         bytes.resize(size_t(ftell(out)));
         rewind(out);

@@ -37,11 +37,30 @@ bool write_archive(const std::string& path, const std::vector<PackMember>& membe
                    std::string* error, PackTotals* totals = nullptr,
                    const std::function<void(size_t index, const PackMember&)>& progress = {});
 
+// A member's stream coded elsewhere (by code_member_to): the bytes the
+// archive holds for it, with the CRC-32 and size of what was read.
+struct CodedAhead {
+    FILE* stream = nullptr; // read from where it stands to its end; the writer closes it
+    uint32_t crc = 0;
+    uint64_t original_size = 0;
+};
+// Gives member `index` coded ahead, or false to have it coded in place.
+using TakeCodedAhead = std::function<bool(size_t index, CodedAhead* coded)>;
+
 // The same archive written to `out` from where it stands (no temporary, no
-// rename); the caller closes it.
+// rename); the caller closes it. `take_ahead`, when given, is asked for each
+// member in order after `progress`; a member it does not give is read and
+// coded here, and any failure is reported as it would be without it.
 bool write_archive_to(FILE* out, const std::vector<PackMember>& members, std::string* error,
                       PackTotals* totals = nullptr,
-                      const std::function<void(size_t index, const PackMember&)>& progress = {});
+                      const std::function<void(size_t index, const PackMember&)>& progress = {},
+                      const TakeCodedAhead& take_ahead = {});
+
+// Reads and codes one member into `out`, the bytes write_archive_to would
+// place for it; members are coded independently of each other, so any
+// member can be coded on its own. False when the source cannot be read
+// whole, is 4 GiB or more, changed while being read or `out` fails.
+bool code_member_to(FILE* out, const PackMember& member, uint32_t* crc, uint64_t* original_size);
 
 // The same archive as bytes in memory (for tests); empty on refusal.
 std::vector<uint8_t> build_archive(const std::vector<PackMember>& members, std::string* error);

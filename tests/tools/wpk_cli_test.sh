@@ -156,7 +156,12 @@ cmp -s "$work/m1.wpk" "$work/m2.wpk" || { echo "FAIL: --mtime archives differ"; 
 mkdir -p "$work/many"
 for i in $(seq 1 40); do seq "$i" 7 $((i * 3000)) > "$work/many/F$i.TXT"; done
 printf 'abc' > "$work/many/ZZ.BIN"
-check "pack many" 0 "$wpk" pack "$work/many.wpk" "$work/many"
+check "pack many" 0 "$wpk" pack -j 3 "$work/many.wpk" "$work/many"
+# Packing on several processes gives the bytes one gives, and leaves
+# no scratch files.
+check "pack many -j 1" 0 "$wpk" pack -j 1 "$work/many-1.wpk" "$work/many"
+cmp -s "$work/many.wpk" "$work/many-1.wpk" && [ -z "$(ls -A "$work" | grep '^\.')" ] ||
+  { echo "FAIL: pack on several processes differs from -j 1, or left files"; failures=$((failures + 1)); }
 python3 - "$work/many.wpk" <<'PY2'
 import struct, sys
 path = sys.argv[1]

@@ -133,8 +133,11 @@ int64_t fixed_time();
 // Writes `members` into the archive at `path` as wpk pack does, through a
 // temporary beside it, showing progress (and each member's source with -v);
 // false with `error` set. With `unrenamed`, the temporary is left in its
-// place (still removed if the run fails) and named there.
-bool write_members(const std::string& path, const std::vector<PackMember>& members,
+// place (still removed if the run fails) and named there. With `jobs` above
+// 1, that many worker processes code the members ahead, each into a file of
+// a scratch folder beside the archive, and the members are copied into the
+// archive in order: the same bytes, and the same failures, as on one core.
+bool write_members(const std::string& path, const std::vector<PackMember>& members, int jobs,
                    std::string* error, PackTotals* totals, std::string* unrenamed = nullptr);
 // How the trees are read, for the help of pack, check and medium.
 #define LINK_POLICY_HELP                                                                           \

@@ -243,6 +243,8 @@ const OptionDef MEDIUM_OPTIONS[] = {
     {"no-bind", 0, nullptr, "leave WBOOT.EXE unbound: it then installs any archive beside it"},
     MTIME_OPTION,
     STRICT_PACK_OPTION,
+    {"jobs", 'j', "N",
+     "pack and test the archive on N processes (default 0: one per processor; 1: all in this one)"},
     {nullptr, 0, nullptr, nullptr},
 };
 
@@ -286,6 +288,8 @@ int run_medium(const Invocation& invocation) {
     const std::vector<std::string> trees(invocation.operands.begin() + 1,
                                          invocation.operands.end());
     if (!fix_member_time(invocation)) return EXIT_USAGE;
+    const int jobs = jobs_from_option(invocation.value("jobs"));
+    if (jobs < 0) return EXIT_USAGE;
     std::error_code ec;
     if (fs::exists(outdir, ec) && !fs::is_directory(outdir, ec)) {
         complain("medium: " + outdir.string() + ": not a folder; nothing written");
@@ -381,7 +385,7 @@ int run_medium(const Invocation& invocation) {
     };
     std::string new_archive;
     PackTotals totals;
-    if (!write_members(archive, members, &error, &totals, &new_archive)) {
+    if (!write_members(archive, members, jobs, &error, &totals, &new_archive)) {
         complain("medium: " + archive + ": not written: " + error);
         return give_up();
     }
@@ -389,7 +393,7 @@ int run_medium(const Invocation& invocation) {
     if (new_program.empty()) return give_up();
     const int verbosity = g_verbosity;
     g_verbosity = -1; // damage is still told; the summary below names the final file
-    const int tested = test_archive(new_archive, jobs_from_option(""), nullptr);
+    const int tested = test_archive(new_archive, jobs, nullptr);
     g_verbosity = verbosity;
     if (tested != EXIT_OK) {
         complain("medium: the archive written does not test clean; nothing written");

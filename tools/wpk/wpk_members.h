@@ -46,6 +46,11 @@ using MemberHandler = std::function<bool(int i, const MemberOutcome* ahead)>;
 constexpr OptionDef JOBS_OPTION = {
     "jobs", 'j', "N", "decode on N processes (default 0: one per processor; 1: none ahead)"};
 
+// The -j option of wpk pack.
+constexpr OptionDef PACK_JOBS_OPTION = {
+    "jobs", 'j', "N",
+    "code the members on N processes (default 0: one per processor; 1: all in this one)"};
+
 int jobs_from_option(const std::string& value);
 
 // Runs `handle` for every member in order, with up to `jobs` workers

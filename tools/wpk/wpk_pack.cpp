@@ -1,8 +1,15 @@
 // wpk pack: gathers files into members and writes the archive.
 #include <sys/stat.h>
+#ifndef _WIN32
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +22,7 @@
 #include "pack/archive_writer.h"
 #include "pack/preflight.h"
 #include "wpk.h"
+#include "wpk_members.h"
 #include "wpk_output.h"
 #include "wpk_reader.h"
 
@@ -261,15 +269,209 @@ bool parse_when(const std::string& when, int64_t* seconds) {
 
 } // namespace
 
-bool write_members(const std::string& path, const std::vector<PackMember>& members,
+namespace {
+
+#ifndef _WIN32
+
+// A member's state in the memory shared with the workers.
+constexpr int32_t TO_CODE = 0;
+constexpr int32_t CODED = 1;     // in the scratch folder, in the file named by its index
+constexpr int32_t NOT_CODED = 2; // failed there
+
+struct PackOutcome {
+    std::atomic<int32_t> state;
+    uint32_t crc;
+    uint64_t original_size;
+};
+
+// How many members the workers have taken (in the order of largest_first),
+// the member the parent waits for (-1: none), whether a worker failed, then
+// the outcomes in member order.
+struct SharedPack {
+    std::atomic<int32_t> next;
+    std::atomic<int32_t> awaited;
+    std::atomic<int32_t> failed;
+    PackOutcome outcome[1]; // as many as there are members
+};
+
+// The members from the largest to the smallest: the last a worker takes is
+// a small one, so the workers finish nearly together.
+std::vector<int> largest_first(const std::vector<PackMember>& members) {
+    std::vector<uint64_t> sizes;
+    for (const PackMember& m : members) {
+        struct stat st;
+        sizes.push_back(m.source.empty()                   ? m.data.size()
+                        : stat(m.source.c_str(), &st) == 0 ? uint64_t(st.st_size)
+                                                           : 0);
+    }
+    std::vector<int> order(members.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = int(i);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int a, int b) { return sizes[size_t(a)] > sizes[size_t(b)]; });
+    return order;
+}
+
+std::string scratch_file(const std::string& scratch, int i) {
+    return scratch + "/" + std::to_string(i);
+}
+
+[[noreturn]] void code_on_worker(const std::vector<PackMember>& members,
+                                 const std::vector<int>& order, SharedPack* shared,
+                                 const std::string& scratch, int wake) {
+    for (int k; !shared->failed.load() && (k = shared->next.fetch_add(1)) < int(members.size());) {
+        const int i = order[size_t(k)];
+        PackOutcome& o = shared->outcome[i];
+        const std::string file = scratch_file(scratch, i);
+        FILE* out = fopen(file.c_str(), "wb");
+        bool coded = out && code_member_to(out, members[size_t(i)], &o.crc, &o.original_size);
+        if (out && fclose(out) != 0) coded = false;
+        if (!coded) {
+            unlink(file.c_str());
+            o.state.store(NOT_CODED);
+            shared->failed.store(1);
+            const ssize_t told = write(wake, &i, sizeof i); // the parent waits no longer
+            (void)told;
+            break;
+        }
+        o.state.store(CODED);
+        // The parent sleeps only on the member it needs next.
+        if (shared->awaited.load() == i && write(wake, &i, sizeof i) != sizeof i) break;
+    }
+    _exit(0); // leaves the parent's stdio buffers and objects alone
+}
+
+// Workers coding the members ahead into a scratch folder beside the archive,
+// each into its own file, which the writer copies into the archive in order.
+struct PackWorkers {
+    SharedPack* shared = nullptr;
+    size_t bytes = 0;
+    std::string scratch;
+    int wake = -1;
+    bool running = false;
+    std::vector<pid_t> pids;
+};
+
+// Starts up to `jobs` workers on `members`; none (false) with one job, one
+// member, or when the scratch folder or the shared memory cannot be had:
+// the members are then all coded here.
+bool start_workers(PackWorkers* w, const std::string& archive,
+                   const std::vector<PackMember>& members, int jobs) {
+    if (jobs < 2 || members.size() < 2) return false;
+    const fs::path where = archive;
+    const fs::path folder = where.has_parent_path() ? where.parent_path() : fs::path(".");
+    std::string name = (folder / ("." + where.filename().string() + ".XXXXXX")).string();
+    if (!mkdtemp(&name[0])) return false;
+    register_temporary(name, int(members.size()));
+    w->scratch = name;
+    w->bytes = sizeof(SharedPack) + sizeof(PackOutcome) * members.size();
+    void* memory =
+        mmap(nullptr, w->bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    int wake[2] = {-1, -1};
+    if (memory == MAP_FAILED || pipe(wake) != 0) {
+        if (memory != MAP_FAILED) munmap(memory, w->bytes);
+        remove_temporary(w->scratch);
+        return false;
+    }
+    w->shared = static_cast<SharedPack*>(memory); // zero-filled: all TO_CODE
+    w->shared->awaited.store(-1);
+    const std::vector<int> order = largest_first(members);
+    fflush(stdout);
+    fflush(stderr);
+    for (int j = 0; j < jobs && size_t(j) < members.size(); ++j) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            become_worker();
+            close(wake[0]);
+            code_on_worker(members, order, w->shared, w->scratch, wake[1]);
+        }
+        if (pid > 0) {
+            register_worker(int(pid));
+            w->pids.push_back(pid);
+        }
+    }
+    close(wake[1]);
+    w->wake = wake[0];
+    w->running = !w->pids.empty();
+    return true;
+}
+
+void stop_workers(PackWorkers* w, bool at_once);
+
+// Member i as a worker coded it, once it is there; false when the workers
+// are gone before coding it: it is then coded here. When a worker failed
+// (a file it could not read, a full disk), the workers are ended and their
+// files removed at once, and this member and the rest are coded here, in
+// order: what fails then fails as on one process, with the disk holding what
+// it would hold then.
+bool take_coded(PackWorkers* w, size_t index, CodedAhead* coded) {
+    if (w->shared == nullptr) return false;
+    const int i = int(index);
+    PackOutcome& o = w->shared->outcome[i];
+    // The worker stores the state before it reads `awaited`, and this
+    // stores `awaited` before it reads the state again (both sequentially
+    // consistent): either the worker sees it is awaited and writes, or this
+    // sees the state and does not sleep.
+    w->shared->awaited.store(i);
+    int finished;
+    while (w->running && o.state.load() == TO_CODE && !w->shared->failed.load()) {
+        const ssize_t n = read(w->wake, &finished, sizeof finished);
+        w->running = n > 0 || (n < 0 && errno == EINTR);
+    }
+    if (w->shared->failed.load()) {
+        stop_workers(w, true);
+        return false;
+    }
+    if (o.state.load() != CODED) return false;
+    const std::string file = scratch_file(w->scratch, i);
+    coded->stream = fopen(file.c_str(), "rb");
+    unlink(file.c_str()); // its space is freed once it is copied
+    coded->crc = o.crc;
+    coded->original_size = o.original_size;
+    return coded->stream != nullptr;
+}
+
+// Ends the workers (at once, or when they are done) and removes the scratch
+// folder.
+void stop_workers(PackWorkers* w, bool at_once) {
+    if (w->shared == nullptr) return;
+    for (const pid_t pid : w->pids) {
+        if (at_once) kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    forget_workers();
+    close(w->wake);
+    munmap(w->shared, w->bytes);
+    remove_temporary(w->scratch);
+    w->shared = nullptr;
+}
+
+#endif
+
+} // namespace
+
+bool write_members(const std::string& path, const std::vector<PackMember>& members, int jobs,
                    std::string* error, PackTotals* totals, std::string* unrenamed) {
     std::string temporary;
     FILE* out = create_temporary(path, &temporary, error);
     if (!out) return false;
-    bool ok = write_archive_to(out, members, error, totals, [&](size_t i, const PackMember& m) {
-        if (g_verbosity > 0) printf("%s\n", m.source.c_str());
-        show_progress(i + 1, members.size(), m.source);
-    });
+    TakeCodedAhead take_ahead;
+#ifndef _WIN32
+    PackWorkers workers;
+    if (start_workers(&workers, path, members, jobs))
+        take_ahead = [&](size_t i, CodedAhead* coded) { return take_coded(&workers, i, coded); };
+#else
+    (void)jobs;
+#endif
+    bool ok = write_archive_to(
+        out, members, error, totals,
+        [&](size_t i, const PackMember& m) {
+            if (g_verbosity > 0) printf("%s\n", m.source.c_str());
+            show_progress(i + 1, members.size(), m.source);
+        },
+        take_ahead);
+#ifndef _WIN32
+    stop_workers(&workers, !ok);
+#endif
     end_progress();
     if (fclose(out) != 0 && ok) {
         *error = temporary + ": " + reason_of(errno);
@@ -333,6 +535,7 @@ const OptionDef PACK_OPTIONS[] = {
      "member's folder"},
     MTIME_OPTION,
     STRICT_PACK_OPTION,
+    PACK_JOBS_OPTION,
     {nullptr, 0, nullptr, nullptr},
 };
 
@@ -376,6 +579,8 @@ int run_pack(const Invocation& invocation) {
         return EXIT_USAGE;
     }
     if (!fix_member_time(invocation)) return EXIT_USAGE;
+    const int jobs = jobs_from_option(invocation.value("jobs"));
+    if (jobs < 0) return EXIT_USAGE;
     std::string archive;
     std::string error;
     if (!resolve_target(operands[0], &archive, &error)) {
@@ -397,7 +602,7 @@ int run_pack(const Invocation& invocation) {
     }
 
     PackTotals totals;
-    if (!write_members(archive, members, &error, &totals)) {
+    if (!write_members(archive, members, jobs, &error, &totals)) {
         complain(operands[0] + ": not written: " + error);
         return EXIT_DAMAGED;
     }
