@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Side by side, in one run, on two sets of files: our decoder against lhasa's
-# on the same coded bits, our pack speed, and our packed size against the
-# lazy and the greedy longest-match parses.
+# on the same coded bits, our pack speed on one process and on every core,
+# and our packed size against the lazy and the greedy longest-match parses.
 #
 # The sets:
 #   generated  the seeded corpus of make_corpus (about 20 MB: text, program-
@@ -12,7 +12,9 @@
 #
 # For each set: packs it with `wpk pack` into a setup archive and with
 # `lzh_wrap` into an .lzh holding the same -lh1- bits (and, for the sizes
-# only, with lzh_wrap's --lazy and --greedy parses), checks both archives
+# only, with lzh_wrap's --lazy and --greedy parses), times `wpk pack -j 1`
+# and `wpk pack -j 0` (every core) in turn, best of PACK_RUNS each, and
+# checks that they make the same bytes, checks both archives
 # (lhasa -t must report no error and test every member), then times, best
 # of RUNS runs each:
 #   ours:  wpk test -j 1 ARCHIVE   (one process: decodes every member, discards the bytes)
@@ -91,16 +93,6 @@ elapsed() {
     end=$(now_ns)
     echo $((end - start))
 }
-# Best (smallest) of N timings, in nanoseconds: best_of N COMMAND...
-best_of() {
-    local n=$1 best="" t i
-    shift
-    for ((i = 0; i < n; ++i)); do
-        t=$(elapsed "$@")
-        if [[ -z $best || $t -lt $best ]]; then best=$t; fi
-    done
-    echo "$best"
-}
 # Best of N timings of several commands, run in turn so that a burst of
 # load on the machine falls on all alike: best_in_turn N ARRAY..., each the
 # name of an array holding a command; prints the best nanoseconds of each,
@@ -172,14 +164,17 @@ check_archives() { # DIR ARCHIVE(without extension) LZH_DATA
 }
 
 measure_set() { # NAME DIR DESCRIPTION
-    local name=$1 dir=$2 what=$3 original pack_ns wpk_data lazy_data greedy_data
+    local name=$1 dir=$2 what=$3 original pack_one_ns pack_ns wpk_data lazy_data greedy_data
     local ours_ns lhasa_ns parallel_ns both_ns kind kind_bytes k_ours k_lhasa k_data
     local archive=$WORK/$name
     original=$(bytes_of "$dir")
     echo
     echo "== $name set: $(files_of "$dir" | wc -l) files, $original bytes ($what)"
 
-    pack_ns=$(best_of "$PACK_RUNS" "$WPK" pack "$archive.wpk" "$dir")
+    local pack_one=("$WPK" pack -j 1 "$archive-1.wpk" "$dir")
+    local pack_all=("$WPK" pack -j 0 "$archive.wpk" "$dir")
+    read -r pack_one_ns pack_ns < <(best_in_turn "$PACK_RUNS" pack_one pack_all)
+    cmp -s "$archive-1.wpk" "$archive.wpk" || die "wpk pack -j 1 and -j 0 made different archives"
     wpk_data=$(wrap "$dir" "$archive.lzh")
     check_archives "$dir" "$archive" "$wpk_data"
     lazy_data=$(wrap "$dir" "$WORK/lazy.lzh" --lazy)
@@ -192,8 +187,10 @@ measure_set() { # NAME DIR DESCRIPTION
     local both=(twice_at_once "${ours[@]}")
     read -r ours_ns lhasa_ns parallel_ns both_ns < <(best_in_turn "$RUNS" ours theirs parallel both)
 
-    echo "pack (best of $PACK_RUNS runs)"
-    line "wpk pack" "$original" "$pack_ns"
+    echo "pack (best of $PACK_RUNS runs, in turn; the same bytes)"
+    line "wpk pack -j 1" "$original" "$pack_one_ns"
+    line "wpk pack -j 0 (every core, $(nproc))" "$original" "$pack_ns"
+    echo "  speed-up of pack -j 0 over -j 1: $(ratio "$pack_ns" "$pack_one_ns")"
     awk -v o="$original" -v w="$wpk_data" -v l="$lazy_data" -v g="$greedy_data" 'BEGIN {
         printf "  coded bytes (-lh1- data, without sizes and headers), of the original:\n"
         printf "    wpk pack %11d  %6.2f%%\n", w, 100 * w / o
