@@ -163,9 +163,14 @@ bool code_member(const PackMember& m, const WriteBytes& write, const CodeFailure
 }
 
 // Copies a stream coded ahead to `out` at `position`, which it advances.
-bool copy_coded(FILE* coded, FILE* out, uint64_t* position, std::string* error) {
+bool copy_coded(const CodedAhead& coded, FILE* out, uint64_t* position, std::string* error) {
+    const uint64_t stream_start = *position;
     uint8_t buffer[1 << 16];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, coded)) > 0;) {
+    for (uint64_t left = coded.coded_size; left > 0;) {
+        const size_t n =
+            fread(buffer, 1, size_t(std::min<uint64_t>(left, sizeof buffer)), coded.stream);
+        if (n == 0) break;
+        left -= n;
         *position += n;
         if (*position > FOUR_GIB) {
             *error = "the archive would be larger than 4 GiB";
@@ -176,8 +181,9 @@ bool copy_coded(FILE* coded, FILE* out, uint64_t* position, std::string* error) 
             return false;
         }
     }
-    if (ferror(coded)) {
-        *error = std::string("a member coded ahead: ") + strerror(errno ? errno : EIO);
+    if (*position - stream_start != coded.coded_size) {
+        *error = std::string("a member coded ahead: ") +
+                 (ferror(coded.stream) ? strerror(errno ? errno : EIO) : "cut short");
         return false;
     }
     return true;
@@ -206,9 +212,7 @@ bool write_to_stream(FILE* out, const std::vector<PackMember>& members, std::str
         uint64_t size = 0;
         CodedAhead ahead;
         if (take_ahead && take_ahead(i, &ahead)) {
-            const bool copied = copy_coded(ahead.stream, out, &position, error);
-            fclose(ahead.stream);
-            if (!copied) return false;
+            if (!copy_coded(ahead, out, &position, error)) return false;
             crc = ahead.crc;
             size = ahead.original_size;
         } else {

@@ -40,7 +40,8 @@ bool write_archive(const std::string& path, const std::vector<PackMember>& membe
 // A member's stream coded elsewhere (by code_member_to): the bytes the
 // archive holds for it, with the CRC-32 and size of what was read.
 struct CodedAhead {
-    FILE* stream = nullptr; // read from where it stands to its end; the writer closes it
+    FILE* stream = nullptr; // its bytes from where it stands; the caller's to close
+    uint64_t coded_size = 0;
     uint32_t crc = 0;
     uint64_t original_size = 0;
 };

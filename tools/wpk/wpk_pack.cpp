@@ -1,7 +1,9 @@
 // wpk pack: gathers files into members and writes the archive.
+#include <fcntl.h>
 #include <sys/stat.h>
 #ifndef _WIN32
 #include <sys/mman.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -275,11 +277,14 @@ namespace {
 
 // A member's state in the memory shared with the workers.
 constexpr int32_t TO_CODE = 0;
-constexpr int32_t CODED = 1;     // in the scratch folder, in the file named by its index
-constexpr int32_t NOT_CODED = 2; // failed there
+constexpr int32_t CODED = 1; // in the worker's scratch file
+constexpr int32_t NOT_CODED = 2;
 
 struct PackOutcome {
     std::atomic<int32_t> state;
+    int32_t worker;      // whose scratch file holds it
+    uint64_t offset;     // where it starts there
+    uint64_t coded_size; // its length there
     uint32_t crc;
     uint64_t original_size;
 };
@@ -294,9 +299,7 @@ struct SharedPack {
     PackOutcome outcome[1]; // as many as there are members
 };
 
-// The members from the largest to the smallest: the last a worker takes is
-// a small one, so the workers finish nearly together.
-std::vector<int> largest_first(const std::vector<PackMember>& members) {
+std::vector<uint64_t> member_sizes(const std::vector<PackMember>& members) {
     std::vector<uint64_t> sizes;
     for (const PackMember& m : members) {
         struct stat st;
@@ -304,35 +307,59 @@ std::vector<int> largest_first(const std::vector<PackMember>& members) {
                         : stat(m.source.c_str(), &st) == 0 ? uint64_t(st.st_size)
                                                            : 0);
     }
-    std::vector<int> order(members.size());
+    return sizes;
+}
+
+// Whether the disk of `folder` holds the members twice over, each an eighth
+// larger than it is (more than coding ever adds): in the workers' files and
+// in the archive. Workers on a disk that could run full would take space the
+// archive needs; packing on one process needs it once.
+bool room_for_scratch(const fs::path& folder, const std::vector<uint64_t>& sizes) {
+    uint64_t total = 0;
+    for (const uint64_t size : sizes) total += size;
+    struct statvfs disk;
+    return statvfs(folder.c_str(), &disk) == 0 &&
+           uint64_t(disk.f_bavail) * uint64_t(disk.f_frsize) / 2 >=
+               total + total / 8 + (uint64_t(1) << 20);
+}
+
+// The members from the largest to the smallest: the last a worker takes is
+// a small one, so the workers finish nearly together.
+std::vector<int> largest_first(const std::vector<uint64_t>& sizes) {
+    std::vector<int> order(sizes.size());
     for (size_t i = 0; i < order.size(); ++i) order[i] = int(i);
     std::stable_sort(order.begin(), order.end(),
                      [&](int a, int b) { return sizes[size_t(a)] > sizes[size_t(b)]; });
     return order;
 }
 
-std::string scratch_file(const std::string& scratch, int i) {
-    return scratch + "/" + std::to_string(i);
+std::string scratch_file(const std::string& scratch, int worker) {
+    return scratch + "/" + std::to_string(worker);
 }
 
+// Codes the members it takes one after the other into its own scratch file.
 [[noreturn]] void code_on_worker(const std::vector<PackMember>& members,
                                  const std::vector<int>& order, SharedPack* shared,
-                                 const std::string& scratch, int wake) {
-    for (int k; !shared->failed.load() && (k = shared->next.fetch_add(1)) < int(members.size());) {
+                                 const std::string& file, int worker, int wake) {
+    FILE* out = fopen(file.c_str(), "wb");
+    uint64_t at = 0;
+    for (int k;
+         out && !shared->failed.load() && (k = shared->next.fetch_add(1)) < int(members.size());) {
         const int i = order[size_t(k)];
         PackOutcome& o = shared->outcome[i];
-        const std::string file = scratch_file(scratch, i);
-        FILE* out = fopen(file.c_str(), "wb");
-        bool coded = out && code_member_to(out, members[size_t(i)], &o.crc, &o.original_size);
-        if (out && fclose(out) != 0) coded = false;
-        if (!coded) {
-            unlink(file.c_str());
+        const bool coded = code_member_to(out, members[size_t(i)], &o.crc, &o.original_size);
+        const off_t end = ftello(out);
+        if (!coded || end < 0) {
             o.state.store(NOT_CODED);
             shared->failed.store(1);
             const ssize_t told = write(wake, &i, sizeof i); // the parent waits no longer
             (void)told;
             break;
         }
+        o.worker = worker;
+        o.offset = at;
+        o.coded_size = uint64_t(end) - at;
+        at = uint64_t(end);
         o.state.store(CODED);
         // The parent sleeps only on the member it needs next.
         if (shared->awaited.load() == i && write(wake, &i, sizeof i) != sizeof i) break;
@@ -340,8 +367,9 @@ std::string scratch_file(const std::string& scratch, int i) {
     _exit(0); // leaves the parent's stdio buffers and objects alone
 }
 
-// Workers coding the members ahead into a scratch folder beside the archive,
-// each into its own file, which the writer copies into the archive in order.
+// Workers coding the members ahead, each into its own file of a scratch
+// folder beside the archive, from which the writer copies them into the
+// archive in order.
 struct PackWorkers {
     SharedPack* shared = nullptr;
     size_t bytes = 0;
@@ -349,19 +377,24 @@ struct PackWorkers {
     int wake = -1;
     bool running = false;
     std::vector<pid_t> pids;
+    std::vector<FILE*> files;            // the workers' files, opened for reading when first needed
+    const PackOutcome* copied = nullptr; // the member last given, its space to free
 };
 
 // Starts up to `jobs` workers on `members`; none (false) with one job, one
-// member, or when the scratch folder or the shared memory cannot be had:
-// the members are then all coded here.
+// member, too little room on the disk, or when the scratch folder or the
+// shared memory cannot be had: the members are then all coded here.
 bool start_workers(PackWorkers* w, const std::string& archive,
                    const std::vector<PackMember>& members, int jobs) {
     if (jobs < 2 || members.size() < 2) return false;
+    const int count = std::min(jobs, int(members.size()));
     const fs::path where = archive;
     const fs::path folder = where.has_parent_path() ? where.parent_path() : fs::path(".");
+    const std::vector<uint64_t> sizes = member_sizes(members);
+    if (!room_for_scratch(folder, sizes)) return false;
     std::string name = (folder / ("." + where.filename().string() + ".XXXXXX")).string();
     if (!mkdtemp(&name[0])) return false;
-    register_temporary(name, int(members.size()));
+    register_temporary(name, count);
     w->scratch = name;
     w->bytes = sizeof(SharedPack) + sizeof(PackOutcome) * members.size();
     void* memory =
@@ -374,15 +407,16 @@ bool start_workers(PackWorkers* w, const std::string& archive,
     }
     w->shared = static_cast<SharedPack*>(memory); // zero-filled: all TO_CODE
     w->shared->awaited.store(-1);
-    const std::vector<int> order = largest_first(members);
+    w->files.assign(size_t(count), nullptr);
+    const std::vector<int> order = largest_first(sizes);
     fflush(stdout);
     fflush(stderr);
-    for (int j = 0; j < jobs && size_t(j) < members.size(); ++j) {
+    for (int j = 0; j < count; ++j) {
         const pid_t pid = fork();
         if (pid == 0) {
             become_worker();
             close(wake[0]);
-            code_on_worker(members, order, w->shared, w->scratch, wake[1]);
+            code_on_worker(members, order, w->shared, scratch_file(w->scratch, j), j, wake[1]);
         }
         if (pid > 0) {
             register_worker(int(pid));
@@ -395,6 +429,17 @@ bool start_workers(PackWorkers* w, const std::string& archive,
     return true;
 }
 
+// Frees the disk space of the member last given, copied into the archive.
+void free_copied(PackWorkers* w) {
+#ifdef FALLOC_FL_PUNCH_HOLE
+    const PackOutcome* o = w->copied;
+    if (o && o->coded_size > 0)
+        fallocate(fileno(w->files[size_t(o->worker)]), FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE,
+                  off_t(o->offset), off_t(o->coded_size));
+#endif
+    w->copied = nullptr;
+}
+
 void stop_workers(PackWorkers* w, bool at_once);
 
 // Member i as a worker coded it, once it is there; false when the workers
@@ -405,6 +450,7 @@ void stop_workers(PackWorkers* w, bool at_once);
 // it would hold then.
 bool take_coded(PackWorkers* w, size_t index, CodedAhead* coded) {
     if (w->shared == nullptr) return false;
+    free_copied(w);
     const int i = int(index);
     PackOutcome& o = w->shared->outcome[i];
     // The worker stores the state before it reads `awaited`, and this
@@ -422,12 +468,15 @@ bool take_coded(PackWorkers* w, size_t index, CodedAhead* coded) {
         return false;
     }
     if (o.state.load() != CODED) return false;
-    const std::string file = scratch_file(w->scratch, i);
-    coded->stream = fopen(file.c_str(), "rb");
-    unlink(file.c_str()); // its space is freed once it is copied
+    FILE*& file = w->files[size_t(o.worker)];
+    if (!file) file = fopen(scratch_file(w->scratch, o.worker).c_str(), "r+b"); // to free space
+    if (!file || fseeko(file, off_t(o.offset), SEEK_SET) != 0) return false;
+    coded->stream = file;
+    coded->coded_size = o.coded_size;
     coded->crc = o.crc;
     coded->original_size = o.original_size;
-    return coded->stream != nullptr;
+    w->copied = &o;
+    return true;
 }
 
 // Ends the workers (at once, or when they are done) and removes the scratch
@@ -439,6 +488,9 @@ void stop_workers(PackWorkers* w, bool at_once) {
         waitpid(pid, nullptr, 0);
     }
     forget_workers();
+    w->copied = nullptr;
+    for (FILE* file : w->files)
+        if (file) fclose(file);
     close(w->wake);
     munmap(w->shared, w->bytes);
     remove_temporary(w->scratch);
