@@ -19,6 +19,8 @@
 #include "archive/dos_time.h"
 #include "pack/lzhuf_encoder.h"
 
+void (*g_pack_read_progress)(uint64_t bytes) = nullptr;
+
 namespace {
 
 constexpr uint64_t FOUR_GIB = uint64_t(1) << 32;
@@ -149,6 +151,7 @@ bool write_to_stream(FILE* out, const std::vector<PackMember>& members, std::str
                 at += n;
             }
             crc = crc32_update(crc, buffer, n);
+            if (g_pack_read_progress) g_pack_read_progress(n);
             return n;
         };
         const uint64_t stream_start = position;

@@ -37,6 +37,10 @@ bool write_archive(const std::string& path, const std::vector<PackMember>& membe
                    std::string* error, PackTotals* totals = nullptr,
                    const std::function<void(size_t index, const PackMember&)>& progress = {});
 
+// Called, when set, with the number of member bytes each read brought in:
+// the wpk tool draws its progress line from it.
+extern void (*g_pack_read_progress)(uint64_t bytes);
+
 // The same archive written to `out` from where it stands (no temporary, no
 // rename); the caller closes it.
 bool write_archive_to(FILE* out, const std::vector<PackMember>& members, std::string* error,

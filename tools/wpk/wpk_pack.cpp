@@ -1,4 +1,5 @@
 // wpk pack: gathers files into members and writes the archive.
+#include <fnmatch.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,7 @@
 #include "pack/preflight.h"
 #include "wpk.h"
 #include "wpk_output.h"
+#include "wpk_progress.h"
 #include "wpk_reader.h"
 
 namespace fs = std::filesystem;
@@ -193,10 +196,51 @@ void drop_repeated_files(std::vector<PackMember>* members) {
 
 namespace {
 
+// Whether a member path ("DATA/SUB/A.TXT") or one of its folders matches a
+// pattern, as tar's --exclude: the whole path, or its last component.
+bool is_excluded(const std::string& path, const std::vector<std::string>& patterns) {
+    for (size_t end = path.find('/');; end = path.find('/', end + 1)) {
+        const std::string part = end == std::string::npos ? path : path.substr(0, end);
+        const size_t slash = part.rfind('/');
+        const std::string last = slash == std::string::npos ? part : part.substr(slash + 1);
+        for (const std::string& p : patterns)
+            if (fnmatch(p.c_str(), part.c_str(), 0) == 0 ||
+                fnmatch(p.c_str(), last.c_str(), 0) == 0)
+                return true;
+        if (end == std::string::npos) return false;
+    }
+}
+
+std::string slashed(const std::string& member) {
+    std::string path = member;
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
+} // namespace
+
+void exclude_members(const std::vector<std::string>& patterns, std::vector<PackMember>* members) {
+    if (patterns.empty()) return;
+    std::vector<PackMember> kept;
+    for (PackMember& m : *members)
+        if (!is_excluded(slashed(m.folder.empty() ? m.name : m.folder + "\\" + m.name), patterns))
+            kept.push_back(std::move(m));
+    members->swap(kept);
+    std::vector<Finding> findings;
+    for (Finding& f : g_tree_findings)
+        if (f.member.empty() || !is_excluded(slashed(f.member), patterns))
+            findings.push_back(std::move(f));
+    g_tree_findings.swap(findings);
+}
+
+namespace {
+
 bool gather_list(const std::string& list, bool flat, std::vector<PackMember>* members) {
     std::error_code ec;
-    std::ifstream in(list);
-    if (!in || fs::is_directory(list, ec)) {
+    std::ifstream file;
+    if (list != "-") file.open(list);
+    std::istream& in = list == "-" ? std::cin : file;
+    if (!in || (list != "-" && fs::is_directory(list, ec))) {
         complain(list + ": cannot read the list: " +
                  (fs::is_directory(list, ec) ? "is a folder" : strerror(errno)));
         return false;
@@ -266,11 +310,24 @@ bool write_members(const std::string& path, const std::vector<PackMember>& membe
     std::string temporary;
     FILE* out = create_temporary(path, &temporary, error);
     if (!out) return false;
-    bool ok = write_archive_to(out, members, error, totals, [&](size_t i, const PackMember& m) {
-        if (g_verbosity > 0) printf("%s\n", m.source.c_str());
-        show_progress(i + 1, members.size(), m.source);
+    uint64_t total = 0;
+    for (const PackMember& m : members) {
+        struct stat st;
+        total += m.source.empty()                   ? m.data.size()
+                 : stat(m.source.c_str(), &st) == 0 ? uint64_t(st.st_size)
+                                                    : 0;
+    }
+    progress_start("packed", total);
+    g_pack_read_progress = progress_add;
+    bool ok = write_archive_to(out, members, error, totals, [&](size_t, const PackMember& m) {
+        if (g_verbosity > 0) {
+            progress_end();
+            printf("%s\n", m.source.c_str());
+        }
+        progress_member(m.source);
     });
-    end_progress();
+    g_pack_read_progress = nullptr;
+    progress_end();
     if (fclose(out) != 0 && ok) {
         *error = temporary + ": " + reason_of(errno);
         ok = false;
@@ -329,8 +386,9 @@ int run_pack(const Invocation& invocation);
 const OptionDef PACK_OPTIONS[] = {
     {"flat", 0, nullptr, "store every member without a folder"},
     {"list", 0, "FILE",
-     "also pack the files named in FILE, one relative path a line; its folder part becomes the "
-     "member's folder"},
+     "also pack the files named in FILE ('-': standard input), one relative path a line; its "
+     "folder part becomes the member's folder"},
+    EXCLUDE_OPTION,
     MTIME_OPTION,
     STRICT_PACK_OPTION,
     {nullptr, 0, nullptr, nullptr},
@@ -388,6 +446,7 @@ int run_pack(const Invocation& invocation) {
         if (!gather_dir(operands[i], flat, &members)) return EXIT_DAMAGED;
     for (const std::string& list : lists)
         if (!gather_list(list, flat, &members)) return EXIT_DAMAGED;
+    exclude_members(invocation.values("exclude"), &members);
     const std::vector<std::string> trees(operands.begin() + 1, operands.end());
     const bool strict = invocation.has("strict");
     if (!preflight_members(&members, trees, operands[0], strict)) {
