@@ -126,7 +126,7 @@ extract a.wpk -C|2|option '-C' needs a value (DIR)
 extract a.wpk --directory|2|option '--directory' needs a value (DIR)
 list --frob a.wpk|2|unknown option '--frob'
 list -z a.wpk|2|unknown option '-z'
-test a.wpk b.wpk|2|unexpected operand 'b.wpk'
+list a.wpk b.wpk|2|unexpected operand 'b.wpk'
 test|2|test: missing ARCHIVE
 extract --help|0|--overwrite
 --version|0|wpk 1.
