@@ -211,7 +211,6 @@ bool extract_member(ExtractRun& run, const ArchiveReader& archive, int i,
     const ArchiveEntry& e = g_entry_table[i];
     const std::string name = shown_member(e);
     progress_member(name);
-    progress_add(archive.packed_size(i));
     std::error_code ec;
     // What a worker decoded is moved into place below, or dropped here.
     const auto drop_scratch = [&]() {
@@ -319,8 +318,7 @@ int run_extract(const Invocation& invocation) {
         FILE* out = fopen(scratch_file(run, i).string().c_str(), "wb");
         return out ? decode_into(archive_file, i, out) : DecodeFault::WRITE_FAILED;
     };
-    progress_start("extracted",
-                   archive.file_size > g_data_base ? archive.file_size - g_data_base : 0);
+    progress_start("extracted", archive.total_size());
     for_each_member(archive, jobs, decode_ahead, [&](int i, const MemberOutcome* ahead) {
         return extract_member(run, archive, i, ahead);
     });

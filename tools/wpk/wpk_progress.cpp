@@ -84,6 +84,10 @@ void progress_add(uint64_t bytes) {
     draw(false);
 }
 
+bool progress_shown() {
+    return g_active;
+}
+
 void progress_end() {
     if (g_drawn) {
         const ssize_t ignored = write(2, "\r\033[K", 4);

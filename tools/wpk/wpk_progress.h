@@ -16,3 +16,5 @@ void progress_member(const std::string& name);
 void progress_add(uint64_t bytes);
 // Clears the line, before other output and at the end.
 void progress_end();
+// Whether the line is being shown (a terminal, not -q, counting started).
+bool progress_shown();

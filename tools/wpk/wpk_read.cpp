@@ -125,13 +125,12 @@ int test_archive(const std::string& path, int jobs, ArchiveNames* names,
                  std::string(g_entry_table[i].name, g_entry_table[i].name_length)});
     }
     int damaged = 0;
-    progress_start("tested", archive.file_size > g_data_base ? archive.file_size - g_data_base : 0);
+    progress_start("tested", archive.total_size());
     const auto decode_ahead = [&](int i, FILE* file) { return decode_member(file, i, nullptr); };
     for_each_member(archive, jobs, decode_ahead, [&](int i, const MemberOutcome* ahead) {
         const std::string name = shown_member(g_entry_table[i]);
         progress_member(name);
         const DecodeFault fault = ahead ? ahead->fault : decode_member(archive.file, i, nullptr);
-        progress_add(archive.packed_size(i));
         if (fault != DecodeFault::NONE) {
             progress_end();
             if (!archive.starts_past_end(i)) // the archive cut short was said once

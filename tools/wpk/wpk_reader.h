@@ -26,12 +26,9 @@ struct ArchiveReader {
     // Whether member i begins past the end of the file: an archive cut short,
     // said once by open() and not again for each such member.
     bool starts_past_end(int i) const { return uint64_t(member_start(i)) + 4 > file_size; }
-    // The bytes from member i's start to the next member's (or the end of
-    // the file): its packed size in an archive laid out in order.
-    uint64_t packed_size(int i) const {
-        const uint64_t end = i + 1 < count ? member_start(i + 1) : file_size;
-        return end > member_start(i) ? end - member_start(i) : 0;
-    }
+    // The sizes the members' streams begin with, added up: what decoding
+    // them all gives.
+    uint64_t total_size() const;
 };
 
 // "FOLDER\NAME", or "NAME" without a folder, with the bytes as stored.
