@@ -79,13 +79,16 @@ TEST(Preflight, LimitsAtTheirValueAndOnePast) {
     const std::string over = " characters: the installer skips members over 255";
     const Case cases[] = {
         {"3000 members", numbered(3000), {}},
-        {"3001 members", numbered(3001),
+        {"3001 members",
+         numbered(3001),
          {"3001 members: the installer refuses an archive of more than 3000"}},
         {"folder and name of 255", members_of({{f200, n54}}), {}},
-        {"folder and name of 256", members_of({{f200, n55}}),
+        {"folder and name of 256",
+         members_of({{f200, n55}}),
          {f200 + "\\" + n55 + ": folder and name are 256" + over}},
         {"name of 255 at the root", members_of({{"", r255}}), {}},
-        {"name of 256 at the root", members_of({{"", r256}}),
+        {"name of 256 at the root",
+         members_of({{"", r256}}),
          {r256 + ": folder and name are 256" + over}},
     };
     for (const Case& c : cases) {
