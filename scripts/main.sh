@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job: make the medium (dist/: WBOOT.EXE and W_SETUP.WPK, and an
-# ISO image of it) from a demonstration tree with `wpk medium`, check the
+# ISO image of it) from a demonstration tree with `wpk medium`, bound and
+# signed with a throw-away certificate, check the medium and the
 # archive round trip with wpk, then run the medium under Wine on a virtual
 # display: a screenshot of the splash is saved, and what the demonstration
 # setup program received is printed.
@@ -21,7 +22,12 @@ cp -r src "$out/tree/DATA/SOURCES"
 seq 1 100000 >"$out/tree/DATA/SAMPLES/NUMBERS.TXT"
 # Enough data that the unpack stays on screen for the screenshot.
 head -c 24000000 /dev/urandom >"$out/tree/DATA/SAMPLES/NOISE.BIN"
-"$wpk" medium --iso "$out/medium.iso" dist "$out/tree"
+# Signed with a throw-away certificate, made here, standing in for a vendor's.
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$out/demo-key.pem" -out "$out/demo-cert.pem" \
+  -days 30 -subj "/CN=Wendle demonstration/O=Wendle" >/dev/null 2>&1
+openssl pkcs12 -export -in "$out/demo-cert.pem" -inkey "$out/demo-key.pem" -out "$out/demo.p12" -passout pass:
+"$wpk" medium --sign "$out/demo.p12" --iso "$out/medium.iso" dist "$out/tree"
+"$wpk" check --trust "$out/demo-cert.pem" dist
 # The listing goes to a file first: under pipefail, `head` leaving a pipe
 # before wpk has written its last line would end the job on SIGPIPE.
 "$wpk" list dist/W_SETUP.WPK >"$out/listing.txt"

@@ -19,6 +19,8 @@
 #include "archive/dos_time.h"
 #include "pack/lzhuf_encoder.h"
 
+void (*g_pack_read_progress)(uint64_t bytes) = nullptr;
+
 namespace {
 
 constexpr uint64_t FOUR_GIB = uint64_t(1) << 32;
@@ -144,6 +146,7 @@ bool code_member(const PackMember& m, const WriteBytes& write, const CodeFailure
             at += n;
         }
         *crc = crc32_update(*crc, buffer, n);
+        if (g_pack_read_progress) g_pack_read_progress(n);
         return n;
     };
     const bool encoded = encode_member_streaming(*size, read, write);

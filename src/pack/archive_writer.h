@@ -48,6 +48,10 @@ struct CodedAhead {
 // Gives member `index` coded ahead, or false to have it coded in place.
 using TakeCodedAhead = std::function<bool(size_t index, CodedAhead* coded)>;
 
+// Called, when set, with the number of member bytes each read brought in:
+// the wpk tool draws its progress line from it.
+extern void (*g_pack_read_progress)(uint64_t bytes);
+
 // The same archive written to `out` from where it stands (no temporary, no
 // rename); the caller closes it. `take_ahead`, when given, is asked for each
 // member in order after `progress`; a member it does not give is read and

@@ -7,18 +7,15 @@ export wpk
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 check() { # description, expected status, command...
   local what=$1 want=$2
   shift 2
   "$@" >"$work/out" 2>"$work/err"
   local got=$?
-  if [ "$got" != "$want" ]; then
-    echo "FAIL: $what: exit $got, expected $want"; cat "$work/err"; failures=$((failures + 1))
-  fi
+  [ "$got" = "$want" ] || { fail "$what: exit $got, expected $want"; cat "$work/err"; }
 }
-expect_err() { # description, text expected on stderr
-  grep -qF -- "$2" "$work/err" || { echo "FAIL: $1: stderr lacks '$2'"; cat "$work/err"; failures=$((failures + 1)); }
-}
+expect_err() { grep -qF -- "$2" "$work/err" || { fail "$1: stderr lacks '$2'"; cat "$work/err"; }; }
 
 mkdir -p "$work/tree/AB/CD" "$work/tree/EMPTYDIR"
 printf 'hello\r\n' > "$work/tree/HELLO.TXT"
@@ -29,19 +26,19 @@ touch -d '2001-02-03 04:05:06 UTC' "$work/tree/HELLO.TXT"
 
 check "pack" 0 "$wpk" pack "$work/a.wpk" "$work/tree"
 check "list" 0 "$wpk" list "$work/a.wpk"
-grep -q 'AB\\CD\\NUMBERS.TXT' "$work/out" || { echo "FAIL: list lacks the member with its folder"; failures=$((failures + 1)); }
-grep -q '2001-02-03 04:05:06' "$work/out" || { echo "FAIL: list lacks the UTC time"; failures=$((failures + 1)); }
+grep -q 'AB\\CD\\NUMBERS.TXT' "$work/out" || fail "list lacks the member with its folder"
+grep -q '2001-02-03 04:05:06' "$work/out" || fail "list lacks the UTC time"
 check "test" 0 "$wpk" test "$work/a.wpk"
 check "extract" 0 "$wpk" extract "$work/a.wpk" -C "$work/x"
 rmdir "$work/tree/EMPTYDIR"
-diff -r "$work/tree" "$work/x" || { echo "FAIL: extracted tree differs"; failures=$((failures + 1)); }
+diff -r "$work/tree" "$work/x" || fail "extracted tree differs"
 [ "$(stat -c %Y "$work/x/HELLO.TXT")" = "$(date -d '2001-02-03 04:05:06 UTC' +%s)" ] ||
-  { echo "FAIL: modification time not restored"; failures=$((failures + 1)); }
+  fail "modification time not restored"
 grep -q '^a.wpk: 4 members written below .*x (' <(sed "s|$work/||" "$work/out") ||
-  { echo "FAIL: extract's summary line"; cat "$work/out"; failures=$((failures + 1)); }
+  { fail "extract's summary line"; cat "$work/out"; }
 check "pack --flat" 0 "$wpk" pack --flat "$work/flat.wpk" "$work/tree"
 check "list flat" 0 "$wpk" list "$work/flat.wpk"
-grep -q '\\' "$work/out" && { echo "FAIL: --flat kept folders"; failures=$((failures + 1)); }
+grep -q '\\' "$work/out" && fail "--flat kept folders"
 
 # Damage: the directory cut short, the data cut short.
 head -c 70 "$work/a.wpk" > "$work/cut-dir.wpk"
@@ -53,19 +50,19 @@ check "test, data cut short" 1 "$wpk" test "$work/cut-data.wpk"
 expect_err "data past the end" "damaged: coded data past the end of the file"
 check "extract, data cut short" 1 "$wpk" extract "$work/cut-data.wpk" -C "$work/y"
 # A damaged member leaves no file, whole or partial, unless asked to.
-[ -e "$work/y/AB/NOISE.BIN" ] && { echo "FAIL: damaged member left behind"; failures=$((failures + 1)); }
-[ -n "$(find "$work/y" -name '*.wpk-*')" ] && { echo "FAIL: temporary files left behind"; failures=$((failures + 1)); }
-[ -f "$work/y/AB/CD/NUMBERS.TXT" ] || { echo "FAIL: whole members not written"; failures=$((failures + 1)); }
+[ -e "$work/y/AB/NOISE.BIN" ] && fail "damaged member left behind"
+[ -n "$(find "$work/y" -name '*.wpk-*')" ] && fail "temporary files left behind"
+[ -f "$work/y/AB/CD/NUMBERS.TXT" ] || fail "whole members not written"
 check "extract --keep-damaged" 1 "$wpk" extract --keep-damaged "$work/cut-data.wpk" -C "$work/y2"
-[ -s "$work/y2/AB/NOISE.BIN" ] || { echo "FAIL: --keep-damaged did not keep the member"; failures=$((failures + 1)); }
+[ -s "$work/y2/AB/NOISE.BIN" ] || fail "--keep-damaged did not keep the member"
 
 # An existing file is replaced only with --overwrite.
 echo changed > "$work/x/HELLO.TXT"
 check "extract over existing files" 1 "$wpk" extract "$work/a.wpk" -C "$work/x"
 expect_err "existing file" "x/HELLO.TXT exists (--overwrite replaces it)"
-[ "$(cat "$work/x/HELLO.TXT")" = changed ] || { echo "FAIL: existing file replaced"; failures=$((failures + 1)); }
+[ "$(cat "$work/x/HELLO.TXT")" = changed ] || fail "existing file replaced"
 check "extract --overwrite" 0 "$wpk" extract --overwrite "$work/a.wpk" -C "$work/x"
-diff -r "$work/tree" "$work/x" >/dev/null || { echo "FAIL: --overwrite did not replace"; failures=$((failures + 1)); }
+diff -r "$work/tree" "$work/x" >/dev/null || fail "--overwrite did not replace"
 
 # The first member's last match runs past its size (reported, cut in the file)
 # but fills the ring whole: the second member reads "aaa" from its tail.
@@ -78,10 +75,10 @@ head = bytes(56) + struct.pack('<h', 2) + records
 open(sys.argv[1], 'wb').write(head + struct.pack('<I', len(head) + 4) + b''.join(streams))
 PY
 check "list --json, unmarked" 0 "$wpk" list --json "$work/cut-match.wpk"
-grep -q '"checksum": null}' "$work/out" || { echo "FAIL: unmarked checksum not null"; failures=$((failures + 1)); }
+grep -q '"checksum": null}' "$work/out" || fail "unmarked checksum not null"
 check "extract, last match past the size" 1 "$wpk" extract --keep-damaged "$work/cut-match.wpk" -C "$work/cut"
 [ "$(cat "$work/cut/CUT.TXT")/$(cat "$work/cut/NEXT.TXT")" = aaaaaaa/aaa ] ||
-  { echo "FAIL: the member after a cut match did not read its whole tail"; failures=$((failures + 1)); }
+  fail "the member after a cut match did not read its whole tail"
 
 # A member whose folder climbs out of the target is refused, the rest written.
 python3 - "$work/a.wpk" "$work/evil.wpk" <<'PY'
@@ -92,27 +89,25 @@ open(sys.argv[2], 'wb').write(data.replace(b'AB\\CD', b'..\\CD', 1))
 PY
 check "extract, unsafe folder" 1 "$wpk" extract "$work/evil.wpk" -C "$work/z/in"
 expect_err "unsafe folder" "refused: would be written outside"
-[ -e "$work/z/CD/NUMBERS.TXT" ] && { echo "FAIL: member written outside the target"; failures=$((failures + 1)); }
-[ -f "$work/z/in/HELLO.TXT" ] || { echo "FAIL: safe members not written"; failures=$((failures + 1)); }
+[ -e "$work/z/CD/NUMBERS.TXT" ] && fail "member written outside the target"
+[ -f "$work/z/in/HELLO.TXT" ] || fail "safe members not written"
 check "extract --allow-outside" 0 "$wpk" extract "$work/evil.wpk" -C "$work/z/in" --allow-outside --overwrite
-[ -f "$work/z/CD/NUMBERS.TXT" ] || { echo "FAIL: --allow-outside did not write the member"; failures=$((failures + 1)); }
+[ -f "$work/z/CD/NUMBERS.TXT" ] || fail "--allow-outside did not write the member"
 
 # Names are listed with control bytes escaped; help fits 80 columns.
 mkdir -p "$work/esc" && printf x >"$work/esc/$(printf 'A\033]0;T\007')"
 "$wpk" pack -q "$work/esc.wpk" "$work/esc"
 check "list, control bytes" 0 "$wpk" list "$work/esc.wpk"
-grep -qF 'A\x1B]0;T\x07' "$work/out" && ! grep -q $'\033' "$work/out" ||
-  { echo "FAIL: list printed a name raw"; failures=$((failures + 1)); }
+grep -qF 'A\x1B]0;T\x07' "$work/out" && ! grep -q $'\033' "$work/out" || fail "list printed a name raw"
 for c in pack list test extract check medium; do "$wpk" $c --help; done | awk 'length > 80 { bad = 1 } END { exit bad }' ||
-  { echo "FAIL: a help line over 80 columns"; failures=$((failures + 1)); }
+  fail "a help line over 80 columns"
 
 # Usage errors and the parser's answers: arguments | exit status | text on
 # stderr (or stdout for help and version).
 while IFS='|' read -r args want text; do
   read -ra argv <<<"$args"
   check "wpk $args" "$want" "$wpk" "${argv[@]}"
-  grep -qF -- "$text" "$work/err" "$work/out" ||
-    { echo "FAIL: wpk $args: output lacks '$text'"; cat "$work/err"; failures=$((failures + 1)); }
+  grep -qF -- "$text" "$work/err" "$work/out" || { fail "wpk $args: output lacks '$text'"; cat "$work/err"; }
 done <<'TABLE'
 |2|usage: wpk COMMAND
 frobnicate|2|unknown command 'frobnicate'
@@ -126,7 +121,7 @@ extract a.wpk -C|2|option '-C' needs a value (DIR)
 extract a.wpk --directory|2|option '--directory' needs a value (DIR)
 list --frob a.wpk|2|unknown option '--frob'
 list -z a.wpk|2|unknown option '-z'
-test a.wpk b.wpk|2|unexpected operand 'b.wpk'
+list a.wpk b.wpk|2|unexpected operand 'b.wpk'
 test|2|test: missing ARCHIVE
 extract --help|0|--overwrite
 --version|0|wpk 1.
@@ -136,10 +131,10 @@ check "missing archive" 1 "$wpk" list "$work/none.wpk"
 # "--" ends the options: an archive named like an option.
 cp "$work/a.wpk" "$work/-q.wpk"
 (cd "$work" && check "-- before an operand" 0 "$wpk" test -- -q.wpk)
-grep -q "4 members" "$work/out" || { echo "FAIL: '--' did not end the options"; failures=$((failures + 1)); }
+grep -q "4 members" "$work/out" || fail "'--' did not end the options"
 check "list -q --json" 0 "$wpk" list -q --json "$work/a.wpk"
 python3 -c 'import json,sys,zlib; m=json.load(open(sys.argv[1])); assert len(m)==4 and m[-1]=={"folder":"","name":"HELLO.TXT","size":7,"packed_size":12,"time":"2001-02-03T04:05:06Z","stored_time":709042339,"offset":m[-1]["offset"],"checksum":"%08x" % zlib.crc32(b"hello\r\n")} and m[0]["folder"]=="AB\\CD"' "$work/out" ||
-  { echo "FAIL: list --json"; cat "$work/out"; failures=$((failures + 1)); }
+  { fail "list --json"; cat "$work/out"; }
 
 # --mtime and SOURCE_DATE_EPOCH: the same files give the same bytes, whatever
 # their own times.
@@ -147,7 +142,7 @@ touch -d '2011-01-01 UTC' "$work/tree/AB/NOISE.BIN"
 check "pack --mtime" 0 "$wpk" pack --mtime '2020-02-02 02:02:02' "$work/m1.wpk" "$work/tree"
 touch -d '2015-05-05 UTC' "$work/tree/AB/NOISE.BIN" "$work/tree/HELLO.TXT"
 SOURCE_DATE_EPOCH=$(date -d '2020-02-02 02:02:02 UTC' +%s) check "pack SOURCE_DATE_EPOCH" 0 "$wpk" pack "$work/m2.wpk" "$work/tree"
-cmp -s "$work/m1.wpk" "$work/m2.wpk" || { echo "FAIL: --mtime archives differ"; failures=$((failures + 1)); }
+cmp -s "$work/m1.wpk" "$work/m2.wpk" || fail "--mtime archives differ"
 # Decoding on several processes gives what one gives, messages and files
 # alike. The last member is a hand-made stream of size 60 whose only symbol
 # is a match of 60 from position 4088 (code 11000101, then 11111111 111000):
@@ -182,12 +177,12 @@ for run in "test many" "extract -C $work/par1 many" "test cut-data" "extract -C 
   "$wpk" "${argv[@]/par/pax}" -j 3 "$archive" >"$work/par.out" 2>"$work/par.err"; par=$?
   sed -i "s/pax/par/g" "$work/par.out" "$work/par.err"
   [ "$serial" = "$par" ] && cmp -s "$work/serial.out" "$work/par.out" && cmp -s "$work/serial.err" "$work/par.err" ||
-    { echo "FAIL: $run: parallel run differs"; diff "$work/serial.out" "$work/par.out"; failures=$((failures + 1)); }
+    { fail "$run: parallel run differs"; diff "$work/serial.out" "$work/par.out"; }
 done
-diff -r "$work/par1" "$work/pax1" >/dev/null || { echo "FAIL: parallel extract differs"; failures=$((failures + 1)); }
+diff -r "$work/par1" "$work/pax1" >/dev/null || fail "parallel extract differs"
 # F9.TXT is the member before it: its bytes 7 to 59 (mod 4096) of its last 4096.
 python3 -c 'import sys; d=open(sys.argv[1],"rb").read(); i=len(d)-4096+((7-len(d))%4096); assert open(sys.argv[2],"rb").read()==d[i:i+53]+b" "*7' "$work/many/F9.TXT" "$work/pax1/ZZ.BIN" ||
-  { echo "FAIL: the carried ring bytes were not the previous member's"; failures=$((failures + 1)); }
+  fail "the carried ring bytes were not the previous member's"
 # A member the installer cannot write (no name) is not decoded there, so the
 # member after it reads the ring as the one before left it: extract does
 # the same. Members: FIRST.TXT (60 bytes), one without a name (60 others),
@@ -216,7 +211,7 @@ PY3
 check "extract, a member the installer skips" 1 "$wpk" extract "$work/ring.wpk" -C "$work/ring-x"
 expect_err "skipped member" "skipped: the installer cannot write it either"
 [ "$(cat "$work/ring-x/LAST.TXT")" = "$(tail -c 53 "$work/ring/A")       " ] ||
-  { echo "FAIL: the member after a skipped one did not read the ring the one before left"; failures=$((failures + 1)); }
+  fail "the member after a skipped one did not read the ring the one before left"
 
 [ "$failures" -eq 0 ] && echo "wpk cli: all checks passed"
 exit "$failures"

@@ -71,6 +71,12 @@ program with another import|true|"$wpk" medium --program ../wide.exe m t|1|impor
 same path twice|mkdir u && echo two >u/W_SETUP.EXE && "$wpk" pack -q o.wpk t u|"$wpk" extract -C x o.wpk|0|W_SETUP.EXE: replaces the member of the same path|[ "$(cat x/W_SETUP.EXE)" = two ]
 folder link in DIR|mkdir -p x away t/SUB && echo s >t/SUB/S.TXT && ln -s ../away x/SUB && "$wpk" pack -q o.wpk t|"$wpk" extract -C x o.wpk|1|x/SUB is a symbolic link: would be written outside|[ ! -e away/S.TXT ] && [ -f x/W_SETUP.EXE ]
 full disk|as_root && mkdir x && mount -t tmpfs -o size=64k none x|"$wpk" extract -j 1 -C x ../random.wpk|1|No space left on device (the disk is full)|umount x
+left out by --exclude|mkdir -p t/.git t/D && echo r >t/.git/HEAD && echo b >t/D/a.ini~ && echo k >t/D/KEEP|"$wpk" pack --exclude .git --exclude '*~' o.wpk t && "$wpk" list o.wpk|0|D\KEEP|! grep -q 'HEAD\|ini~' out
+a list on standard input|echo x >t/A.TXT|(cd t && "$wpk" pack -q ../o.wpk --list - <<<A.TXT) && "$wpk" list o.wpk|0|A.TXT|! grep -q W_SETUP out
+named members, to standard output|seq 1 9999 >t/N.TXT && mkdir t/S && echo s >t/S/M.TXT && "$wpk" pack -q o.wpk t|"$wpk" extract -O o.wpk N.TXT S/M.TXT >x|0||[ "$(cat x)" = "$(cat t/N.TXT t/S/M.TXT)" ]
+a member not there|"$wpk" pack -q o.wpk t|"$wpk" extract -C x o.wpk NONE|1|NONE: no such member|[ ! -e x/W_SETUP.EXE ]
+several archives tested|"$wpk" pack -q o.wpk t && printf 'x' >bad.wpk|"$wpk" test o.wpk bad.wpk|1|o.wpk: 1 member, 0 damaged|true
+help of a command, -V|true|"$wpk" help extract && "$wpk" -V|0|usage: wpk extract|grep -q '^wpk [0-9]' out
 SIGINT in pack|sig=INT|interrupt "$wpk" pack o.wpk ../zeros|130||[ -z "$(ls -A | grep -v '^t$\|^out$\|^err$')" ]
 SIGTERM in pack|sig=TERM|interrupt "$wpk" pack o.wpk ../zeros|143||[ -z "$(ls -A | grep -v '^t$\|^out$\|^err$')" ]
 SIGHUP in pack|sig=HUP|interrupt "$wpk" pack o.wpk ../zeros|129||[ -z "$(ls -A | grep -v '^t$\|^out$\|^err$')" ]

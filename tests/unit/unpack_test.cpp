@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 
 #include "archive/archive_directory.h"
 #include "archive/entry_decoder.h"
@@ -43,7 +45,7 @@ class Unpack : public ::testing::Test {
     }
 
     std::string current() {
-        char cwd[SAVED_FOLDER_SLOT];
+        char cwd[260];
         return folder_get_current(cwd, sizeof cwd) ? cwd : "?";
     }
 
@@ -150,18 +152,9 @@ TEST_F(Unpack, StampsValidTimesAndLeavesInvalidOnesAlone) {
     EXPECT_GT(st.st_mtime, 1600000000); // just written, untouched
 }
 
-TEST_F(Unpack, CopyFailuresShowTheirBoxesInOrder) {
-    // No archive beside the program: only the copy box, with the name.
-    EXPECT_EQ(run(), 0);
-    ASSERT_EQ(g_posix.boxes.size(), 1u);
-    EXPECT_EQ(g_posix.boxes[0].caption, "Copy error");
-    EXPECT_EQ(g_posix.boxes[0].text, "W_SETUP.WPK");
-    EXPECT_EQ(g_posix.boxes[0].owner, NO_OWNER);
-    EXPECT_EQ(current(), "C:\\WORK");
-
+TEST_F(Unpack, FullDiskWhileCopyingShowsBothBoxesInOrder) {
     // A full disk: the write box first, then the copy box; the partial copy stays.
     put_archive({member("", "BIG.BIN", random_bytes(20000, 3))});
-    g_posix.boxes.clear();
     g_posix.write_budget = 5000;
     EXPECT_EQ(run(), 0);
     EXPECT_EQ(captions(), (std::vector<std::string>{"Write error", "Copy error"}));
@@ -178,48 +171,6 @@ TEST_F(Unpack, ShortReadWhileCopyingIsACopyFailure) {
     EXPECT_EQ(run(), 0);
     EXPECT_EQ(captions(), std::vector<std::string>{"Copy error"});
     EXPECT_FALSE(file_exists(machine_.host("WORK/BIG.BIN")));
-    EXPECT_EQ(current(), "C:\\WORK");
-}
-
-TEST_F(Unpack, EmptyArchiveFileIsCopiedThenFoundDamaged) {
-    write_file(machine_.host("MEDIA/W_SETUP.WPK"), {});
-    std::string fatal;
-    run(&fatal);
-    EXPECT_EQ(fatal, "File error !!");
-    EXPECT_TRUE(file_exists(machine_.host("WORK/W_SETUP.WPK")));
-}
-
-TEST_F(Unpack, DamagedDirectoryIsFatalBeforeAnyMember) {
-    put_archive({member("", "A.TXT", {1}), member("", "B.TXT", {2})});
-    const Bytes cut(archive_.begin(), archive_.begin() + 80);
-    write_file(machine_.host("MEDIA/W_SETUP.WPK"), cut);
-    std::string fatal;
-    run(&fatal);
-    EXPECT_EQ(fatal, "File error !!");
-    ASSERT_EQ(captions(), std::vector<std::string>{"Fatal Error"});
-    EXPECT_EQ(g_archive_stream, nullptr);
-    EXPECT_EQ(g_output_stream, nullptr);
-    EXPECT_FALSE(file_exists(machine_.host("WORK/A.TXT")));
-    EXPECT_TRUE(file_exists(machine_.host("WORK/W_SETUP.WPK"))); // the copy stays
-    EXPECT_EQ(current(), "C:\\WORK");
-}
-
-TEST_F(Unpack, DataCutShortKeepsWhatWasWritten) {
-    put_archive({member("", "FIRST.TXT", text_bytes(5000, 4)),
-                 member("", "SECOND.BIN", random_bytes(50000, 5))});
-    const Bytes cut(archive_.begin(), archive_.end() - 1000);
-    write_file(machine_.host("MEDIA/W_SETUP.WPK"), cut);
-    std::string fatal;
-    run(&fatal);
-    EXPECT_EQ(fatal, "File error !!");
-    EXPECT_EQ(g_archive_stream, nullptr);
-    EXPECT_EQ(g_output_stream, nullptr);
-    EXPECT_EQ(read_file(machine_.host("WORK/FIRST.TXT")), text_bytes(5000, 4));
-    const Bytes partial = read_file(machine_.host("WORK/SECOND.BIN"));
-    const Bytes whole = random_bytes(50000, 5);
-    EXPECT_GT(partial.size(), 40000u);
-    EXPECT_LT(partial.size(), whole.size());
-    EXPECT_TRUE(std::equal(partial.begin(), partial.end(), whole.begin()));
     EXPECT_EQ(current(), "C:\\WORK");
 }
 
@@ -258,66 +209,80 @@ TwoMembers two_members(const Bytes& a, const Bytes& b) {
     return t;
 }
 
-TEST_F(Unpack, MemberNotMatchingItsChecksumIsFatalAfterItWasWritten) {
-    const Bytes a = text_bytes(6000, 3);
-    TwoMembers t = two_members(a, bytes_of("second"));
-    const size_t at = silent_flip(t.archive, t.first, t.second, a);
-    ASSERT_NE(at, 0u) << "no flip decodes cleanly to other bytes";
-    t.archive[at] ^= 0x08;
-    write_file(machine_.host("MEDIA/W_SETUP.WPK"), t.archive);
-    std::string fatal;
-    run(&fatal);
-    EXPECT_EQ(fatal, "File error !!");
-    EXPECT_EQ(captions(), std::vector<std::string>{"Fatal Error"});
-    EXPECT_EQ(read_file(machine_.host("WORK/A.TXT")).size(), a.size()); // written whole, wrong
-    EXPECT_FALSE(file_exists(machine_.host("WORK/B.TXT")));
-    EXPECT_EQ(g_output_stream, nullptr);
-}
+// What a run leaves of a member: nothing, the whole member, as many other
+// bytes, or a part of it (the bytes decoded up to near a cut).
+enum Left { NOTHING, WHOLE, OTHER_BYTES, A_PREFIX };
 
-// A byte of a name flipped in the directory: a marked archive stops before
-// writing anything; one written before the directory checksum (zeros where
-// it goes) installs under the damaged name, as it always did.
-TEST_F(Unpack, DamagedDirectoryOfAMarkedArchiveIsFatalBeforeAnyMember) {
-    for (const bool has_directory_checksum : {true, false}) {
-        TwoMembers t = two_members(bytes_of("first"), bytes_of("second"));
-        if (!has_directory_checksum) std::fill_n(t.archive.begin() + 44, 6, 0);
-        t.archive[SIGNATURE_SIZE + 4 + RECORD_FIXED_SIZE] = 'Q'; // A.TXT becomes Q.TXT
-        write_file(machine_.host("MEDIA/W_SETUP.WPK"), t.archive);
-        std::string fatal;
-        run(&fatal);
-        EXPECT_EQ(fatal, has_directory_checksum ? "File error !!" : "");
-        EXPECT_EQ(file_exists(machine_.host("WORK/Q.TXT")), !has_directory_checksum);
-        EXPECT_EQ(file_exists(machine_.host("WORK/B.TXT")), !has_directory_checksum);
-    }
-}
-
-// Without the exact mark the `reserved` fields mean nothing: any values
-// there install as before, checksummed signature or not.
-TEST_F(Unpack, UnmarkedArchiveIgnoresItsReservedFields) {
-    const Bytes a = text_bytes(6000, 3);
+// Damaged archives, and damage the format alone does not see: whether the run
+// stops with "File error !!" (keeping the copy) or installs (deleting it), and
+// what is left of each member. A.TXT is text whose coded stream has a bit that
+// flips to other bytes without a fault; B.TXT is random bytes.
+TEST_F(Unpack, DamagedArchives) {
+    const Bytes a = text_bytes(6000, 3), b = random_bytes(50000, 5);
+    const TwoMembers t = two_members(a, b);
+    const size_t flip = silent_flip(t.archive, t.first, t.second, a);
+    ASSERT_NE(flip, 0u) << "no flip decodes cleanly to other bytes";
+    const size_t name = SIGNATURE_SIZE + 4 + RECORD_FIXED_SIZE; // A.TXT's first byte
+    // Without the exact mark the reserved fields mean nothing: both CRC-32s wrong.
+    const auto unmarked = [](size_t at, uint8_t value) {
+        return [at, value](Bytes& x) {
+            x[at] = value;
+            for (size_t record : {SIGNATURE_SIZE + 4, SIGNATURE_SIZE + 4 + RECORD_FIXED_SIZE + 5})
+                x[record + 4] ^= 0x5A;
+        };
+    };
     struct Case {
         const char* what;
-        size_t at;
-        uint8_t value;
+        std::function<void(Bytes&)> damage;
+        bool stops;
+        const char* first; // A.TXT's name as installed
+        Left left_a, left_b;
     };
     const Case cases[] = {
-        {"mark bytes zero", SIGNATURE_SIZE, 0},
-        {"mark bytes other", SIGNATURE_SIZE + 1, 0x33},
-        {"foreign signature with the mark", 0, 'X'},
+        {"no bytes", [](Bytes& x) { x.clear(); }, true, "A.TXT", NOTHING, NOTHING},
+        {"directory cut in the second record", [](Bytes& x) { x.resize(80); }, true, "A.TXT",
+         NOTHING, NOTHING},
+        {"data cut short", [](Bytes& x) { x.resize(x.size() - 1000); }, true, "A.TXT", WHOLE,
+         A_PREFIX},
+        {"member not matching its CRC-32", [&](Bytes& x) { x[flip] ^= 0x08; }, true, "A.TXT",
+         OTHER_BYTES, NOTHING},
+        {"name changed, marked", [&](Bytes& x) { x[name] = 'Q'; }, true, "Q.TXT", NOTHING, NOTHING},
+        {"name changed, zeros for the directory checksum",
+         [&](Bytes& x) { std::fill_n(x.begin() + 44, 6, 0), void(x[name] = 'Q'); }, false, "Q.TXT",
+         WHOLE, WHOLE},
+        {"mark bytes zero", unmarked(SIGNATURE_SIZE, 0), false, "A.TXT", WHOLE, WHOLE},
+        {"mark bytes other", unmarked(SIGNATURE_SIZE + 1, 0x33), false, "A.TXT", WHOLE, WHOLE},
+        {"foreign signature, mark", unmarked(0, 'X'), false, "A.TXT", WHOLE, WHOLE},
+    };
+    const auto left_as_said = [&](const std::string& file, Left left, const Bytes& whole) {
+        const Bytes got = read_file(machine_.host("WORK/" + file));
+        const bool as_said[] = {!file_exists(machine_.host("WORK/" + file)), got == whole,
+                                got.size() == whole.size() && got != whole,
+                                got.size() > 40000 && got.size() < whole.size() &&
+                                    std::equal(got.begin(), got.end(), whole.begin())};
+        return as_said[left];
     };
     for (const Case& c : cases) {
-        TwoMembers t = two_members(a, bytes_of("second"));
-        t.archive[c.at] = c.value;
-        for (size_t record : {SIGNATURE_SIZE + 4, SIGNATURE_SIZE + 4 + RECORD_FIXED_SIZE + 5})
-            t.archive[record + 4] ^= 0x5A; // the stored CRC-32, now wrong
-        write_file(machine_.host("MEDIA/W_SETUP.WPK"), t.archive);
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(machine_.host("WORK"));
+        machine_.make_folder("WORK");
+        ASSERT_TRUE(folder_set_current("C:\\WORK"));
+        g_posix.boxes.clear();
+        Bytes damaged = t.archive;
+        c.damage(damaged);
+        write_file(machine_.host("MEDIA/W_SETUP.WPK"), damaged);
         std::string fatal;
-        EXPECT_EQ(run(&fatal), 1) << c.what;
-        EXPECT_EQ(fatal, "") << c.what;
-        EXPECT_EQ(read_file(machine_.host("WORK/A.TXT")), a) << c.what;
-        EXPECT_EQ(read_file(machine_.host("WORK/B.TXT")), bytes_of("second")) << c.what;
+        EXPECT_EQ(run(&fatal), c.stops ? -1 : 1);
+        EXPECT_EQ(fatal, c.stops ? "File error !!" : "");
+        EXPECT_EQ(captions(), std::vector<std::string>(c.stops, "Fatal Error"));
+        EXPECT_TRUE(left_as_said(c.first, c.left_a, a));
+        EXPECT_TRUE(left_as_said("B.TXT", c.left_b, b));
+        EXPECT_EQ(file_exists(machine_.host("WORK/W_SETUP.WPK")), c.stops);
+        EXPECT_EQ(read_file(machine_.host("WORK/W_SETUP.WPK")), c.stops ? damaged : Bytes{});
+        EXPECT_EQ(g_archive_stream, nullptr);
+        EXPECT_EQ(g_output_stream, nullptr);
+        EXPECT_EQ(current(), "C:\\WORK");
     }
-    EXPECT_TRUE(g_posix.boxes.empty());
 }
 
 TEST_F(Unpack, MemberAfterACutMatchReadsTheWholeMatch) {
@@ -347,63 +312,56 @@ TEST_F(Unpack, MemberAfterACutMatchReadsTheWholeMatch) {
     EXPECT_EQ(read_file(machine_.host("WORK/NEXT.TXT")), Bytes(3, 'a'));
 }
 
-TEST_F(Unpack, StartedFromTheWorkFolderWithoutArchiveIsCopyError) {
-    put_archive({member("", "A.TXT", {1})});
-    g_posix.own_path = "C:\\WORK\\WBOOT.EXE"; // started from the work folder...
-    std::filesystem::remove(machine_.host("WORK/W_SETUP.WPK"));
-    EXPECT_EQ(run(), 0); // ...without an archive there: a copy failure
-    EXPECT_EQ(captions(), std::vector<std::string>{"Copy error"});
-}
-
-TEST_F(Unpack, StartedFromTheWorkFolderKeepsTheArchive) {
-    put_archive({member("", "A.TXT", text_bytes(9000, 6))});
-    std::filesystem::rename(machine_.host("MEDIA/W_SETUP.WPK"), machine_.host("WORK/W_SETUP.WPK"));
-    g_posix.own_path = "C:\\WORK\\WBOOT.EXE";
-    EXPECT_EQ(run(), 1);
-    EXPECT_EQ(read_file(machine_.host("WORK/W_SETUP.WPK")), archive_);
-    EXPECT_EQ(read_file(machine_.host("WORK/A.TXT")), text_bytes(9000, 6));
-}
-
-TEST_F(Unpack, BareProgramNameReadsFromTheModuleFolder) {
-    put_archive({member("", "A.TXT", {9})});
-    g_posix.own_path = "WBOOT.EXE";
+// The archive is read from the program's own folder: the running module's
+// when its own path has no backslash; a double-byte character ending in 0x5C
+// is no separator. Started from the work folder, the archive there is used in
+// place. An own path over 255 characters or a current folder over 253 is
+// refused, never cut: a copy error.
+TEST_F(Unpack, ArchiveReadFromWhereTheProgramStarted) {
+    struct Case {
+        const char* what;
+        std::string own_path;
+        const char* archive_in; // folder of W_SETUP.WPK on C, or none
+        std::string work;       // the current folder on C
+        bool installed, kept;   // kept: W_SETUP.WPK left in the work folder as it was
+    };
+    const std::string e4 = "WORK/" + std::string(240, 'D') + "/EEEE";
+    const Case cases[] = {
+        {"no archive beside the program", "C:\\MEDIA\\WBOOT.EXE", nullptr, "WORK", false, false},
+        {"bare program name", "WBOOT.EXE", "MEDIA", "WORK", true, false},
+        {"0x5C second byte", "C:\\MEDIA\\\x95\x5C.EXE", "MEDIA", "WORK", true, false},
+        {"the work folder", "C:\\WORK\\WBOOT.EXE", "WORK", "WORK", true, true},
+        {"the work folder without archive", "C:\\WORK\\WBOOT.EXE", "MEDIA", "WORK", false, false},
+        {"own path 255", "C:\\MEDIA\\" + std::string(242, 'P') + ".EXE", "MEDIA", "WORK", true,
+         false},
+        {"own path 256", "C:\\MEDIA\\" + std::string(243, 'P') + ".EXE", "MEDIA", "WORK", false,
+         false},
+        {"current folder 253", "C:\\MEDIA\\WBOOT.EXE", "MEDIA", e4, true, false},
+        {"current folder 254", "C:\\MEDIA\\WBOOT.EXE", "MEDIA", e4 + "E", false, false},
+    };
+    const std::vector<RecordedBox> copy_error = {{NO_OWNER, "W_SETUP.WPK", "Copy error", BOX_OK}};
     g_posix.module_path = "C:\\MEDIA\\WBOOT.EXE";
-    EXPECT_EQ(run(), 1);
-    EXPECT_EQ(read_file(machine_.host("WORK/A.TXT")), Bytes{9});
-}
-
-TEST_F(Unpack, ProgramNameEndingInA5CSecondByteReadsFromItsFolder) {
-    put_archive({member("", "A.TXT", {9})});
     g_posix.lead_bytes = "\x95";
-    g_posix.own_path = "C:\\MEDIA\\\x95\x5C.EXE";
-    EXPECT_EQ(run(), 1);
-    EXPECT_EQ(read_file(machine_.host("WORK/A.TXT")), Bytes{9});
-}
-
-TEST_F(Unpack, PathsBeyondTheirSlotsAreRefused) {
-    put_archive(
-        {member(std::string(200, 'F'), std::string(60, 'N'), {1}), member("", "OK.TXT", {2})});
-    // A member path over 255 characters is skipped; the next one is written.
-    EXPECT_EQ(run(), 1);
-    EXPECT_EQ(read_file(machine_.host("WORK/OK.TXT")), Bytes{2});
-    EXPECT_FALSE(file_exists(machine_.host("WORK/" + std::string(200, 'F'))));
-
-    // A program path over 255 characters: the archive cannot be found.
-    g_posix.boxes.clear();
-    g_posix.own_path = "C:\\MEDIA\\" + std::string(250, 'P') + ".EXE";
-    EXPECT_EQ(run(), 0);
-    EXPECT_EQ(captions(), std::vector<std::string>{"Copy error"});
-
-    // A current folder over 253 characters cannot be saved: nothing happens.
-    g_posix.own_path = "C:\\MEDIA\\WBOOT.EXE";
-    g_posix.boxes.clear();
-    const std::string deep = "WORK/" + std::string(240, 'D') + "/" + std::string(20, 'E');
-    machine_.make_folder(deep);
-    ASSERT_TRUE(folder_set_current(
-        ("C:\\WORK\\" + std::string(240, 'D') + "\\" + std::string(20, 'E')).c_str()));
-    EXPECT_EQ(run(), 0);
-    EXPECT_EQ(captions(), std::vector<std::string>{"Copy error"});
-    EXPECT_FALSE(file_exists(machine_.host(deep + "/W_SETUP.WPK")));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(machine_.host("WORK"));
+        machine_.make_folder(c.work);
+        put_archive({member("", "A.TXT", {9})});
+        const std::string archive =
+            c.archive_in ? c.archive_in + std::string("/W_SETUP.WPK") : "GONE";
+        std::filesystem::rename(machine_.host("MEDIA/W_SETUP.WPK"), machine_.host(archive));
+        std::string work = "C:\\" + c.work;
+        std::replace(work.begin(), work.end(), '/', '\\');
+        ASSERT_TRUE(folder_set_current(work.c_str()));
+        g_posix.own_path = c.own_path;
+        g_posix.boxes.clear();
+        EXPECT_EQ(run(), c.installed ? 1 : 0);
+        EXPECT_EQ(g_posix.boxes, c.installed ? std::vector<RecordedBox>{} : copy_error);
+        EXPECT_EQ(file_exists(machine_.host(c.work + "/A.TXT")), c.installed);
+        EXPECT_EQ(file_exists(machine_.host(c.work + "/W_SETUP.WPK")), c.kept);
+        EXPECT_EQ(read_file(machine_.host(c.work + "/W_SETUP.WPK")), c.kept ? archive_ : Bytes{});
+        EXPECT_EQ(current(), work);
+    }
 }
 
 TEST_F(Unpack, MakeDirectoryPathLevelByLevel) {

@@ -104,12 +104,14 @@ TEST_F(Prepare, PathSlotsHoldTheirLimitAndRefuseOneMore) {
         g_posix.boxes.clear();
         g_install_ready = 0;
         folder_set_current("C:\\");
+        std::filesystem::remove_all(machine_.host("TEMP/W80_INST"));
         const std::string media_folder = c.own_path.substr(0, c.own_path.rfind('\\'));
         std::filesystem::create_directories(posix_host_path(media_folder.c_str()));
         std::filesystem::create_directories(posix_host_path(c.temp_path.c_str()));
         const std::string name(c.name, 'N');
         std::vector<PackMember> members = {member("", "W_SETUP.EXE", {1})};
         if (c.name) members.push_back(member(folder, name, {2}));
+        members.push_back(member("", "AFTER.TXT", {3}));
         std::string error;
         write_file(posix_host_path((media_folder + "\\W_SETUP.WPK").c_str()),
                    build_archive(members, &error));
@@ -117,8 +119,14 @@ TEST_F(Prepare, PathSlotsHoldTheirLimitAndRefuseOneMore) {
         EXPECT_EQ(g_install_ready, c.ready) << c.what;
         EXPECT_EQ(g_posix.boxes.size(), c.boxes) << c.what;
         EXPECT_EQ(strlen(g_work_path), c.work_path) << c.what;
-        const bool written = file_exists(machine_.host("TEMP/W80_INST/" + folder + "/" + name));
-        EXPECT_TRUE(!c.name || written == (200 + 1 + c.name == 255)) << c.what;
+        const std::string made = machine_.host("TEMP/W80_INST/" + folder);
+        const bool written = file_exists(made + "/" + name);
+        // A member refused for its path makes no folder; the next is written.
+        EXPECT_TRUE(!c.name ||
+                    (written == (200 + 1 + c.name == 255) && file_exists(made) == written))
+            << c.what;
+        const std::string after = std::string(g_work_path) + "\\W80_INST\\AFTER.TXT";
+        EXPECT_EQ(file_exists(posix_host_path(after.c_str())), c.ready == 1) << c.what;
         if (c.ready) clean_work_folder();
     }
 }

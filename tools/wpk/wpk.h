@@ -154,6 +154,13 @@ constexpr OptionDef MTIME_OPTION = {
     "mtime", 0, "WHEN",
     "store WHEN as every member's time: seconds since 1970 (@N or N) or a UTC date "
     "YYYY-MM-DD[ HH:MM:SS]; without it SOURCE_DATE_EPOCH, when set, does the same"};
+constexpr OptionDef EXCLUDE_OPTION = {
+    "exclude", 0, "PATTERN",
+    "leave out the files whose path in the tree, or one of its folders, matches the glob "
+    "PATTERN (as tar's --exclude; repeatable)"};
+// Leaves out the members (and the findings about them) that the patterns
+// of --exclude name.
+void exclude_members(const std::vector<std::string>& patterns, std::vector<PackMember>* members);
 constexpr OptionDef STRICT_PACK_OPTION = {
     "strict", 0, nullptr, "treat the preflight's findings as errors: write nothing"};
 
@@ -170,11 +177,6 @@ size_t report_findings(const std::string& where, const std::vector<Finding>& fin
 // How much the tool says: -1 with -q (errors only), 0 by default, 1 with -v
 // (each member as it is handled).
 extern int g_verbosity;
-
-// Progress on stderr, only when stderr is a terminal and not quiet:
-// "\r[3/120] NAME".
-void show_progress(size_t done, size_t total, const std::string& what);
-void end_progress();
 
 // "wpk: " followed by the message, on stderr.
 void complain(const std::string& message);

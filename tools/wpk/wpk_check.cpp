@@ -43,6 +43,7 @@ int run_check(const Invocation& invocation);
 
 const OptionDef CHECK_OPTIONS[] = {
     {"strict", 0, nullptr, "treat every finding as an error (exit status 1)"},
+    EXCLUDE_OPTION,
     {"trust", 0, "PEM",
      "trust the certificates in PEM for a medium's signature (default: the system's)"},
     {nullptr, 0, nullptr, nullptr},
@@ -139,6 +140,7 @@ int run_check(const Invocation& invocation) {
                 status = EXIT_DAMAGED;
                 continue;
             }
+            exclude_members(invocation.values("exclude"), &members);
             findings = g_tree_findings;
             input.members = names_of(members);
             input.empty_folders = empty_folders(operand);

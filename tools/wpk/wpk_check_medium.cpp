@@ -41,24 +41,6 @@ bool is_iso_image(const std::string& path) {
     return read && memcmp(id, "CD001", 5) == 0;
 }
 
-class ScratchFolder {
-  public:
-    ScratchFolder() {
-        std::string pattern = (fs::temp_directory_path() / "wpk-check-XXXXXX").string();
-        if (mkdtemp(pattern.data())) path_ = pattern;
-    }
-    ~ScratchFolder() {
-        std::error_code ec;
-        if (!path_.empty()) fs::remove_all(path_, ec);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
-
 void warn(const std::string& line, bool strict, int* status, size_t* found) {
     ++*found;
     if (strict) {

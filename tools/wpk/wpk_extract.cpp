@@ -2,6 +2,7 @@
 // temporary file beside its final name and renamed into place when whole, so
 // a damaged member never leaves a partial file behind (unless asked), and an
 // existing file is replaced only when asked.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +21,7 @@
 #include "wpk.h"
 #include "wpk_members.h"
 #include "wpk_output.h"
+#include "wpk_progress.h"
 #include "wpk_reader.h"
 
 namespace fs = std::filesystem;
@@ -37,7 +39,19 @@ struct ExtractRun {
     int written = 0;
     uint64_t written_bytes = 0;
     std::set<std::string> written_files; // by this run: a later member replaces them
+    std::set<std::string> wanted;        // the members named (FOLDER\NAME); empty: all
+    std::set<std::string> found;         // those of them met
+    bool to_standard_output = false;     // -O: the members' bytes, in order, on stdout
 };
+
+// Whether the run writes member i: every member, or those named.
+bool is_wanted(ExtractRun& run, const ArchiveEntry& e) {
+    if (run.wanted.empty()) return true;
+    const std::string path = member_path(e);
+    if (!run.wanted.count(path)) return false;
+    run.found.insert(path);
+    return true;
+}
 
 // Splits a stored folder and name into the components of a path below the
 // extraction folder; false when it would leave it.
@@ -120,7 +134,7 @@ DecodeFault decode_into(FILE* archive, int i, FILE* out, int* error = nullptr) {
 }
 
 void fail(ExtractRun& run, const std::string& name, const std::string& why) {
-    end_progress();
+    progress_end();
     complain(run.archive_path + ": " + name + ": " + why);
     ++run.failed;
 }
@@ -196,7 +210,7 @@ bool extract_member(ExtractRun& run, const ArchiveReader& archive, int i,
                     const MemberOutcome* ahead) {
     const ArchiveEntry& e = g_entry_table[i];
     const std::string name = shown_member(e);
-    show_progress(size_t(i) + 1, size_t(archive.count), name);
+    progress_member(name);
     std::error_code ec;
     // What a worker decoded is moved into place below, or dropped here.
     const auto drop_scratch = [&]() {
@@ -207,13 +221,29 @@ bool extract_member(ExtractRun& run, const ArchiveReader& archive, int i,
         ++run.failed;
         return false;
     }
-    if (!installer_writes(std::string(e.folder, e.folder_length),
-                          std::string(e.name, e.name_length))) {
+    const bool writable = installer_writes(std::string(e.folder, e.folder_length),
+                                           std::string(e.name, e.name_length));
+    if (!is_wanted(run, e)) {
+        // Not asked for: decoded all the same where the installer decodes
+        // it, for the ring bytes the next member may read.
+        if (writable && !ahead) decode_into(archive.file, i, nullptr);
+        drop_scratch();
+        return writable;
+    }
+    if (!writable) {
         drop_scratch();
         fail(run, name,
              "skipped: the installer cannot write it either (no name, a character Windows does "
              "not allow, or a path over 255 characters), so it is not decoded");
         return false;
+    }
+    if (run.to_standard_output) {
+        const DecodeFault fault = decode_member(archive.file, i, stdout);
+        if (fault != DecodeFault::NONE)
+            fail(run, name, std::string("damaged: ") + fault_text(fault));
+        else
+            ++run.written;
+        return true;
     }
     fs::path link;
     const fs::path file = destination(run, e, &link);
@@ -236,7 +266,7 @@ bool extract_member(ExtractRun& run, const ArchiveReader& archive, int i,
         return true;
     }
     if (exists && run.written_files.count(file.string()) && g_verbosity >= 0) {
-        end_progress();
+        progress_end();
         printf("warning: %s: %s: replaces the member of the same path before it, as the "
                "installer does\n",
                run.archive_path.c_str(), name.c_str());
@@ -257,8 +287,15 @@ int run_extract(const Invocation& invocation) {
     run.allow_outside = invocation.has("allow-outside");
     run.overwrite = invocation.has("overwrite");
     run.keep_damaged = invocation.has("keep-damaged");
+    run.to_standard_output = invocation.has("to-stdout");
+    for (size_t i = 1; i < invocation.operands.size(); ++i) {
+        std::string path = invocation.operands[i];
+        std::replace(path.begin(), path.end(), '/', '\\');
+        run.wanted.insert(path);
+    }
     int jobs = jobs_from_option(invocation.value("jobs"));
     if (jobs < 0) return EXIT_USAGE;
+    if (run.to_standard_output) jobs = 1; // the bytes go out in order, as decoded
     std::error_code ec;
     if (fs::exists(run.target, ec) && !fs::is_directory(run.target, ec)) {
         complain(run.target.string() + ": not a folder, nothing written");
@@ -275,19 +312,27 @@ int run_extract(const Invocation& invocation) {
     // On a worker: the member into its scratch file, or nowhere when it
     // will be refused for its path.
     const auto decode_ahead = [&](int i, FILE* archive_file) {
-        if (destination(run, g_entry_table[i]).empty())
+        if (destination(run, g_entry_table[i]).empty() ||
+            (!run.wanted.empty() && !run.wanted.count(member_path(g_entry_table[i]))))
             return decode_into(archive_file, i, nullptr);
         FILE* out = fopen(scratch_file(run, i).string().c_str(), "wb");
         return out ? decode_into(archive_file, i, out) : DecodeFault::WRITE_FAILED;
     };
+    progress_start("extracted", archive.total_size());
     for_each_member(archive, jobs, decode_ahead, [&](int i, const MemberOutcome* ahead) {
         return extract_member(run, archive, i, ahead);
     });
-    end_progress();
+    progress_end();
     if (!run.scratch.empty()) {
         fs::remove_all(run.scratch, ec);
         keep_temporary(run.scratch.string());
     }
+    for (const std::string& path : run.wanted)
+        if (!run.found.count(path)) {
+            complain(run.archive_path + ": " + path + ": no such member");
+            ++run.failed;
+        }
+    if (run.to_standard_output) return run.failed ? EXIT_DAMAGED : EXIT_OK;
     if (g_verbosity >= 0)
         printf("%s: %s written below %s (%s)%s\n", run.archive_path.c_str(),
                count_of(uint64_t(run.written), "member").c_str(), run.target.string().c_str(),
@@ -301,6 +346,7 @@ const OptionDef EXTRACT_OPTIONS[] = {
     {"allow-outside", 0, nullptr, "write members whose path leaves DIR where they point"},
     {"overwrite", 0, nullptr, "replace files that exist (otherwise such a member is refused)"},
     {"keep-damaged", 0, nullptr, "keep what was decoded of a damaged member"},
+    {"to-stdout", 'O', nullptr, "write the members' bytes to standard output instead, in order"},
     JOBS_OPTION,
     {nullptr, 0, nullptr, nullptr},
 };
@@ -309,9 +355,9 @@ const OptionDef EXTRACT_OPTIONS[] = {
 
 const CommandDef EXTRACT_COMMAND = {
     "extract",
-    "ARCHIVE",
+    "ARCHIVE [MEMBER...]",
     1,
-    1,
+    -1,
     "write the members below a folder (-C DIR)",
     "Writes every member below DIR (default: the current folder) with its\n"
     "folder and its stored modification time. Each member is decoded into a\n"
@@ -324,7 +370,11 @@ const CommandDef EXTRACT_COMMAND = {
     "DIR that is a symbolic link) are refused unless --allow-outside is given.\n"
     "A member the installer does not write (no name, a character Windows does\n"
     "not allow) is skipped and, as there, not decoded. A refused, skipped or\n"
-    "damaged member makes the exit status 1; one line sums up the run.\n",
+    "damaged member makes the exit status 1; one line sums up the run.\n"
+    "With MEMBER operands (FOLDER\\NAME as 'wpk list' shows them, / also\n"
+    "taken) only those are written; the others are still decoded where the\n"
+    "installer decodes them. -O writes the members' bytes to standard output\n"
+    "instead, one after the other; nothing is written below DIR.\n",
     EXTRACT_OPTIONS,
     run_extract,
 };

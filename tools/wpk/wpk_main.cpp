@@ -20,8 +20,6 @@ const CommandDef* const COMMANDS[] = {
     &PACK_COMMAND, &LIST_COMMAND, &TEST_COMMAND, &EXTRACT_COMMAND, &CHECK_COMMAND, &MEDIUM_COMMAND,
 };
 
-bool g_progress_shown = false;
-
 void print_usage(FILE* to) {
     fputs("usage: wpk COMMAND [OPTIONS] ARGUMENTS\n"
           "\n"
@@ -36,7 +34,8 @@ void print_usage(FILE* to) {
     fputs("\n"
           "'wpk COMMAND --help' describes each command and its options; every\n"
           "command takes -q (errors only), -v (each member named) and '--' (the\n"
-          "end of the options). 'wpk --version' shows the version.\n"
+          "end of the options). 'wpk help COMMAND' is 'wpk COMMAND --help';\n"
+          "'wpk --version' (-V) shows the version.\n"
           "Exit status: 0 ok; 1 a damaged archive, a failed member or a preflight\n"
           "error; 2 a usage error. Interrupted, wpk removes what it was writing.\n",
           to);
@@ -50,28 +49,24 @@ void complain(const std::string& message) {
     fprintf(stderr, "wpk: %s\n", message.c_str());
 }
 
-void show_progress(size_t done, size_t total, const std::string& what) {
-    if (g_verbosity < 0 || !isatty(2)) return;
-    fprintf(stderr, "\r\033[K[%zu/%zu] %s", done, total, what.c_str());
-    g_progress_shown = true;
-}
-
-void end_progress() {
-    if (g_progress_shown) fprintf(stderr, "\r\033[K");
-    g_progress_shown = false;
-}
-
 int main(int argc, char** argv) {
     if (argc < 2) {
         print_usage(stderr);
         return EXIT_USAGE;
     }
     const char* name = argv[1];
-    if (!strcmp(name, "--help") || !strcmp(name, "-h") || !strcmp(name, "help")) {
+    // 'wpk help COMMAND' is 'wpk COMMAND --help'.
+    char help_option[] = "--help";
+    char* help_argv[] = {argv[0], argc > 2 ? argv[2] : nullptr, help_option, nullptr};
+    if (!strcmp(name, "help") && argc == 3) {
+        name = argv[2];
+        argc = 3;
+        argv = help_argv;
+    } else if (!strcmp(name, "--help") || !strcmp(name, "-h") || !strcmp(name, "help")) {
         print_usage(stdout);
         return EXIT_OK;
     }
-    if (!strcmp(name, "--version")) {
+    if (!strcmp(name, "--version") || !strcmp(name, "-V")) {
         printf("wpk %s\n", WPK_VERSION);
         return EXIT_OK;
     }

@@ -241,6 +241,7 @@ const OptionDef MEDIUM_OPTIONS[] = {
     {"sign-password-file", 0, "FILE", "read the key's password from FILE ('-': standard input)"},
     {"timestamp", 0, "URL", "have the signature time-stamped by the RFC 3161 server at URL"},
     {"no-bind", 0, nullptr, "leave WBOOT.EXE unbound: it then installs any archive beside it"},
+    EXCLUDE_OPTION,
     MTIME_OPTION,
     STRICT_PACK_OPTION,
     {"jobs", 'j', "N",
@@ -311,6 +312,7 @@ int run_medium(const Invocation& invocation) {
     std::vector<PackMember> members;
     for (const std::string& tree : trees)
         if (!gather_dir(tree, false, &members)) return EXIT_DAMAGED;
+    exclude_members(invocation.values("exclude"), &members);
     bool has_setup = false;
     for (const PackMember& m : members) has_setup = has_setup || is_setup_program(m);
     if (!has_setup) {

@@ -17,7 +17,7 @@ const OptionDef COMMON_OPTIONS[] = {
     {"help", 'h', nullptr, "show this help"},
     {"quiet", 'q', nullptr, "no progress, no summary line: errors only"},
     {"verbose", 'v', nullptr, "name each member as it is handled"},
-    {"version", 0, nullptr, "show the version of wpk"},
+    {"version", 'V', nullptr, "show the version of wpk"},
     {nullptr, 0, nullptr, nullptr},
 };
 

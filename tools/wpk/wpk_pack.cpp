@@ -1,5 +1,6 @@
 // wpk pack: gathers files into members and writes the archive.
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
 #ifndef _WIN32
 #include <sys/mman.h>
@@ -17,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,7 @@
 #include "wpk.h"
 #include "wpk_members.h"
 #include "wpk_output.h"
+#include "wpk_progress.h"
 #include "wpk_reader.h"
 
 namespace fs = std::filesystem;
@@ -203,10 +206,51 @@ void drop_repeated_files(std::vector<PackMember>* members) {
 
 namespace {
 
+// Whether a member path ("DATA/SUB/A.TXT") or one of its folders matches a
+// pattern, as tar's --exclude: the whole path, or its last component.
+bool is_excluded(const std::string& path, const std::vector<std::string>& patterns) {
+    for (size_t end = path.find('/');; end = path.find('/', end + 1)) {
+        const std::string part = end == std::string::npos ? path : path.substr(0, end);
+        const size_t slash = part.rfind('/');
+        const std::string last = slash == std::string::npos ? part : part.substr(slash + 1);
+        for (const std::string& p : patterns)
+            if (fnmatch(p.c_str(), part.c_str(), 0) == 0 ||
+                fnmatch(p.c_str(), last.c_str(), 0) == 0)
+                return true;
+        if (end == std::string::npos) return false;
+    }
+}
+
+std::string slashed(const std::string& member) {
+    std::string path = member;
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
+} // namespace
+
+void exclude_members(const std::vector<std::string>& patterns, std::vector<PackMember>* members) {
+    if (patterns.empty()) return;
+    std::vector<PackMember> kept;
+    for (PackMember& m : *members)
+        if (!is_excluded(slashed(m.folder.empty() ? m.name : m.folder + "\\" + m.name), patterns))
+            kept.push_back(std::move(m));
+    members->swap(kept);
+    std::vector<Finding> findings;
+    for (Finding& f : g_tree_findings)
+        if (f.member.empty() || !is_excluded(slashed(f.member), patterns))
+            findings.push_back(std::move(f));
+    g_tree_findings.swap(findings);
+}
+
+namespace {
+
 bool gather_list(const std::string& list, bool flat, std::vector<PackMember>* members) {
     std::error_code ec;
-    std::ifstream in(list);
-    if (!in || fs::is_directory(list, ec)) {
+    std::ifstream file;
+    if (list != "-") file.open(list);
+    std::istream& in = list == "-" ? std::cin : file;
+    if (!in || (list != "-" && fs::is_directory(list, ec))) {
         complain(list + ": cannot read the list: " +
                  (fs::is_directory(list, ec) ? "is a folder" : strerror(errno)));
         return false;
@@ -273,6 +317,18 @@ bool parse_when(const std::string& when, int64_t* seconds) {
 
 namespace {
 
+// The size of each member's source as it stands (0 where it cannot be read).
+std::vector<uint64_t> member_sizes(const std::vector<PackMember>& members) {
+    std::vector<uint64_t> sizes;
+    for (const PackMember& m : members) {
+        struct stat st;
+        sizes.push_back(m.source.empty()                   ? m.data.size()
+                        : stat(m.source.c_str(), &st) == 0 ? uint64_t(st.st_size)
+                                                           : 0);
+    }
+    return sizes;
+}
+
 #ifndef _WIN32
 
 // A member's state in the memory shared with the workers.
@@ -298,17 +354,6 @@ struct SharedPack {
     std::atomic<int32_t> failed;
     PackOutcome outcome[1]; // as many as there are members
 };
-
-std::vector<uint64_t> member_sizes(const std::vector<PackMember>& members) {
-    std::vector<uint64_t> sizes;
-    for (const PackMember& m : members) {
-        struct stat st;
-        sizes.push_back(m.source.empty()                   ? m.data.size()
-                        : stat(m.source.c_str(), &st) == 0 ? uint64_t(st.st_size)
-                                                           : 0);
-    }
-    return sizes;
-}
 
 // Whether the disk of `folder` holds the members twice over, each an eighth
 // larger than it is (more than coding ever adds): in the workers' files and
@@ -385,12 +430,12 @@ struct PackWorkers {
 // member, too little room on the disk, or when the scratch folder or the
 // shared memory cannot be had: the members are then all coded here.
 bool start_workers(PackWorkers* w, const std::string& archive,
-                   const std::vector<PackMember>& members, int jobs) {
+                   const std::vector<PackMember>& members, const std::vector<uint64_t>& sizes,
+                   int jobs) {
     if (jobs < 2 || members.size() < 2) return false;
     const int count = std::min(jobs, int(members.size()));
     const fs::path where = archive;
     const fs::path folder = where.has_parent_path() ? where.parent_path() : fs::path(".");
-    const std::vector<uint64_t> sizes = member_sizes(members);
     if (!room_for_scratch(folder, sizes)) return false;
     std::string name = (folder / ("." + where.filename().string() + ".XXXXXX")).string();
     if (!mkdtemp(&name[0])) return false;
@@ -506,25 +551,34 @@ bool write_members(const std::string& path, const std::vector<PackMember>& membe
     std::string temporary;
     FILE* out = create_temporary(path, &temporary, error);
     if (!out) return false;
+    const std::vector<uint64_t> sizes = member_sizes(members);
+    uint64_t total = 0;
+    for (const uint64_t size : sizes) total += size;
+    progress_start("packed", total);
+    g_pack_read_progress = progress_add; // workers add what they read to the same count
     TakeCodedAhead take_ahead;
 #ifndef _WIN32
     PackWorkers workers;
-    if (start_workers(&workers, path, members, jobs))
+    if (start_workers(&workers, path, members, sizes, jobs))
         take_ahead = [&](size_t i, CodedAhead* coded) { return take_coded(&workers, i, coded); };
 #else
     (void)jobs;
 #endif
     bool ok = write_archive_to(
         out, members, error, totals,
-        [&](size_t i, const PackMember& m) {
-            if (g_verbosity > 0) printf("%s\n", m.source.c_str());
-            show_progress(i + 1, members.size(), m.source);
+        [&](size_t, const PackMember& m) {
+            if (g_verbosity > 0) {
+                progress_end();
+                printf("%s\n", m.source.c_str());
+            }
+            progress_member(m.source);
         },
         take_ahead);
 #ifndef _WIN32
     stop_workers(&workers, !ok);
 #endif
-    end_progress();
+    g_pack_read_progress = nullptr;
+    progress_end();
     if (fclose(out) != 0 && ok) {
         *error = temporary + ": " + reason_of(errno);
         ok = false;
@@ -583,8 +637,9 @@ int run_pack(const Invocation& invocation);
 const OptionDef PACK_OPTIONS[] = {
     {"flat", 0, nullptr, "store every member without a folder"},
     {"list", 0, "FILE",
-     "also pack the files named in FILE, one relative path a line; its folder part becomes the "
-     "member's folder"},
+     "also pack the files named in FILE ('-': standard input), one relative path a line; its "
+     "folder part becomes the member's folder"},
+    EXCLUDE_OPTION,
     MTIME_OPTION,
     STRICT_PACK_OPTION,
     PACK_JOBS_OPTION,
@@ -652,6 +707,7 @@ int run_pack(const Invocation& invocation) {
         if (!gather_dir(operands[i], flat, &members)) return EXIT_DAMAGED;
     for (const std::string& list : lists)
         if (!gather_list(list, flat, &members)) return EXIT_DAMAGED;
+    exclude_members(invocation.values("exclude"), &members);
     const std::vector<std::string> trees(operands.begin() + 1, operands.end());
     const bool strict = invocation.has("strict");
     if (!preflight_members(&members, trees, operands[0], strict)) {

@@ -11,6 +11,7 @@
 #include "archive/entry_decoder.h"
 #include "wpk.h"
 #include "wpk_members.h"
+#include "wpk_progress.h"
 #include "wpk_reader.h"
 
 namespace {
@@ -124,13 +125,14 @@ int test_archive(const std::string& path, int jobs, ArchiveNames* names,
                  std::string(g_entry_table[i].name, g_entry_table[i].name_length)});
     }
     int damaged = 0;
+    progress_start("tested", archive.total_size());
     const auto decode_ahead = [&](int i, FILE* file) { return decode_member(file, i, nullptr); };
     for_each_member(archive, jobs, decode_ahead, [&](int i, const MemberOutcome* ahead) {
         const std::string name = shown_member(g_entry_table[i]);
-        show_progress(size_t(i) + 1, size_t(archive.count), name);
+        progress_member(name);
         const DecodeFault fault = ahead ? ahead->fault : decode_member(archive.file, i, nullptr);
         if (fault != DecodeFault::NONE) {
-            end_progress();
+            progress_end();
             if (!archive.starts_past_end(i)) // the archive cut short was said once
                 complain(shown + ": " + name + ": damaged: " + fault_text(fault));
             ++damaged;
@@ -139,7 +141,7 @@ int test_archive(const std::string& path, int jobs, ArchiveNames* names,
         }
         return true;
     });
-    end_progress();
+    progress_end();
     const int members = archive.count > 0 ? archive.count : 0;
     if (g_verbosity >= 0)
         printf("%s: %s, %d damaged%s\n", shown.c_str(),
@@ -153,7 +155,10 @@ namespace {
 int run_test(const Invocation& invocation) {
     const int jobs = jobs_from_option(invocation.value("jobs"));
     if (jobs < 0) return EXIT_USAGE;
-    return test_archive(invocation.operands[0], jobs, nullptr);
+    int status = EXIT_OK;
+    for (const std::string& archive : invocation.operands)
+        if (test_archive(archive, jobs, nullptr) != EXIT_OK) status = EXIT_DAMAGED;
+    return status;
 }
 
 const OptionDef LIST_OPTIONS[] = {
@@ -185,16 +190,16 @@ const CommandDef LIST_COMMAND = {
 
 const CommandDef TEST_COMMAND = {
     "test",
-    "ARCHIVE",
+    "ARCHIVE...",
     1,
-    1,
+    -1,
     "decode every member and report damage",
     "Decodes every member without writing it and reports damage: a directory\n"
     "cut short, a size cut short, coded data past the end of the file, a match\n"
     "past the member's size, and, in archives that carry them (wpk pack writes\n"
     "them), a member whose CRC-32 differs from the one stored. A file with no\n"
     "members and no wpk signature is reported as no archive. Exit status 1\n"
-    "when anything is damaged. Members\n"
+    "when anything in any ARCHIVE is damaged. Members\n"
     "are decoded on every processor; messages come in member order, as on one.\n",
     TEST_OPTIONS,
     run_test,

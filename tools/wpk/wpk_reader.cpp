@@ -1,6 +1,7 @@
 #include "wpk_reader.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include "archive/lzhuf_model.h"
 #include "pack/preflight.h"
 #include "wpk.h"
+#include "wpk_progress.h"
 
 namespace {
 
@@ -142,12 +144,43 @@ const char* fault_text(DecodeFault fault) {
     return "ok";
 }
 
+namespace {
+
+// Passes the decoded bytes on to the stream that is the cookie (or drops
+// them, for none), counting them into the progress line on the way.
+ssize_t counted_write(void* cookie, const char* bytes, size_t size) {
+    progress_add(size);
+    FILE* to = static_cast<FILE*>(cookie);
+    return to && fwrite(bytes, 1, size, to) != size ? -1 : ssize_t(size);
+}
+
+} // namespace
+
+uint64_t ArchiveReader::total_size() const {
+    uint64_t total = 0;
+    for (int i = 0; i < count; ++i) {
+        uint8_t b[4];
+        if (pread(fileno(file), b, 4, off_t(member_start(i))) == 4)
+            total += uint32_t(b[0] | b[1] << 8 | b[2] << 16 | uint32_t(b[3]) << 24);
+    }
+    return total;
+}
+
 DecodeFault decode_member(FILE* archive, int i, FILE* out) {
     g_fatal_error_shows_box = false;
     FatalJumpScope armed;
     const uint32_t start = uint32_t(g_data_base + g_entry_table[i].offset);
     if (fseek(archive, long(start), SEEK_SET) != 0) return DecodeFault::SIZE_CUT_SHORT;
-    if (!FATAL_JUMP_SAVE()) decode_entry(archive, out);
+    // While a progress line is shown, the bytes pass through a counting
+    // stream, unbuffered so that a refused write is seen where it happens.
+    FILE* counting = nullptr;
+    if (progress_shown()) {
+        progress_member(shown_member(g_entry_table[i])); // a worker draws the line too
+        const cookie_io_functions_t io = {nullptr, counted_write, nullptr, nullptr};
+        if ((counting = fopencookie(out, "w", io))) setvbuf(counting, nullptr, _IONBF, 0);
+    }
+    if (!FATAL_JUMP_SAVE()) decode_entry(archive, counting ? counting : out);
+    if (counting) fclose(counting);
     if (g_decode_fault == DecodeFault::NONE && g_member_crc_wanted &&
         g_member_crc != g_entry_table[i].reserved)
         return CHECKSUM_MISMATCH;

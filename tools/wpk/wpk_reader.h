@@ -26,6 +26,9 @@ struct ArchiveReader {
     // Whether member i begins past the end of the file: an archive cut short,
     // said once by open() and not again for each such member.
     bool starts_past_end(int i) const { return uint64_t(member_start(i)) + 4 > file_size; }
+    // The sizes the members' streams begin with, added up: what decoding
+    // them all gives.
+    uint64_t total_size() const;
 };
 
 // "FOLDER\NAME", or "NAME" without a folder, with the bytes as stored.

@@ -25,6 +25,16 @@ constexpr const char SYSTEM_CERTIFICATES[] = "/etc/ssl/certs/ca-certificates.crt
 
 } // namespace
 
+ScratchFolder::ScratchFolder() {
+    std::string pattern = (fs::temp_directory_path() / "wpk-XXXXXX").string();
+    if (mkdtemp(pattern.data())) path_ = pattern;
+}
+
+ScratchFolder::~ScratchFolder() {
+    std::error_code ec;
+    if (!path_.empty()) fs::remove_all(path_, ec);
+}
+
 int run_tool(const std::vector<std::string>& args, const std::string& output) {
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -78,26 +88,6 @@ std::string line_value(const std::string& text, const std::string& key) {
     const size_t start = at + key.size();
     return text.substr(start, text.find('\n', start) - start);
 }
-
-// A private scratch folder, removed with its contents when the object goes.
-class Scratch {
-  public:
-    Scratch() {
-        std::string pattern = (fs::temp_directory_path() / "wpk-sign-XXXXXX").string();
-        if (mkdtemp(pattern.data())) path_ = pattern;
-    }
-    ~Scratch() {
-        std::error_code ec;
-        if (!path_.empty()) fs::remove_all(path_, ec);
-    }
-    Scratch(const Scratch&) = delete;
-    Scratch& operator=(const Scratch&) = delete;
-    bool ok() const { return !path_.empty(); }
-    std::string at(const char* name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
 
 // Verifies with `trust` as the trusted certificates: "" when the signature
 // verifies, otherwise the tool's reason. The tool's output goes to `log`.
@@ -173,7 +163,7 @@ bool bound_digest(const std::string& program, uint8_t digest[SHA256_DIGEST_SIZE]
 
 bool sign_program(const SignRequest& request, const std::string& in, const std::string& out,
                   std::string* error) {
-    Scratch scratch;
+    ScratchFolder scratch;
     if (!scratch.ok()) {
         *error = std::string("no scratch folder: ") + strerror(errno);
         return false;
@@ -226,7 +216,7 @@ SignatureReport inspect_signature(const std::string& program, const std::string&
     pe_directory(image, 4, &table, &size);
     if (table == 0 || size == 0) return report;
     report.is_signed = true;
-    Scratch scratch;
+    ScratchFolder scratch;
     if (!scratch.ok()) {
         report.problem = std::string("no scratch folder: ") + strerror(errno);
         return report;

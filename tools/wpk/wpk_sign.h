@@ -12,6 +12,22 @@
 
 constexpr const char SIGN_TOOL[] = "osslsigncode";
 
+// A private folder under the temporary folder, removed with what it holds
+// when the object goes.
+class ScratchFolder {
+  public:
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    bool ok() const { return !path_.empty(); }
+    const std::string& path() const { return path_; }
+    std::string at(const char* name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
 // Runs a tool with its output (both streams) into the file `output`;
 // standard input stays wpk's, so a password can come through a pipe. Its
 // exit status, or -1 when it could not be run.

@@ -149,18 +149,6 @@ void remember_own_path() {
     if (n == 0 || n >= sizeof g_own_path) g_own_path[0] = '\0';
 }
 
-bool program_get_archive_digest(uint8_t* digest) {
-    constexpr DWORD DIGEST_SIZE = 32;
-    const HRSRC found = FindResourceA(nullptr, "ARCHIVE_DIGEST", MAKEINTRESOURCEA(10)); // RT_RCDATA
-    if (!found || SizeofResource(nullptr, found) != DIGEST_SIZE) return false;
-    const HGLOBAL loaded = LoadResource(nullptr, found);
-    const uint8_t* bytes = loaded ? static_cast<const uint8_t*>(LockResource(loaded)) : nullptr;
-    if (!bytes) return false;
-    uint8_t any = 0;
-    for (DWORD i = 0; i < DIGEST_SIZE; ++i) any |= digest[i] = bytes[i];
-    return any != 0;
-}
-
 bool program_get_own_path(char* buffer, uint32_t size) {
     const size_t n = strlen(g_own_path);
     if (n == 0 || n + 1 > size) return false;

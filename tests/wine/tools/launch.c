@@ -15,26 +15,7 @@
 #include <string.h>
 #include <windows.h>
 
-static int hexval(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-static void unescape(char* dst, size_t cap, const char* src) {
-    size_t o = 0;
-    while (*src && o + 1 < cap) {
-        if (src[0] == '\\' && src[1] == 'x' && src[2] && src[3] && hexval(src[2]) >= 0 &&
-            hexval(src[3]) >= 0) {
-            dst[o++] = (char)(hexval(src[2]) * 16 + hexval(src[3]));
-            src += 4;
-        } else {
-            dst[o++] = *src++;
-        }
-    }
-    dst[o] = '\0';
-}
+#include "unescape.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR line, int show) {
     char folder[MAX_PATH], command[1024], temp[MAX_PATH];
