@@ -392,6 +392,7 @@ std::string scratch_file(const std::string& scratch, int worker) {
          out && !shared->failed.load() && (k = shared->next.fetch_add(1)) < int(members.size());) {
         const int i = order[size_t(k)];
         PackOutcome& o = shared->outcome[i];
+        progress_member(members[size_t(i)].source); // the line names what is being coded
         const bool coded = code_member_to(out, members[size_t(i)], &o.crc, &o.original_size);
         const off_t end = ftello(out);
         if (!coded || end < 0) {
