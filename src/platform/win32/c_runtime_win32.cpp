@@ -2,14 +2,22 @@
 // the memory and string functions (which the compiler may also call by
 // itself, for structure copies). With them WBOOT.EXE imports nothing but the
 // system's KERNEL32, USER32 and GDI32, which every Windows loads from its
-// own folder, never from beside the program. Plain loops: the program's hot
-// paths copy through the compiler's inline expansions, not through these.
+// own folder, never from beside the program. Plain loops, four bytes at a
+// time where the size allows: the decoder moves its 4 KB ring and window
+// through memcpy several times a member.
 //
 // Built with -fno-builtin and without loop-pattern recognition, so that the
 // compiler does not turn these loops back into calls of themselves.
 #include <windows.h>
 
 #include <cstddef>
+#include <cstdint>
+
+namespace {
+// A 32-bit word at any address, which may alias any other type.
+using Word = uint32_t __attribute__((may_alias, aligned(1)));
+constexpr size_t WORD_SIZE = sizeof(Word);
+} // namespace
 
 extern "C" {
 
@@ -28,6 +36,8 @@ void abort() {
 void* memcpy(void* to, const void* from, size_t size) {
     char* t = static_cast<char*>(to);
     const char* f = static_cast<const char*>(from);
+    for (; size >= WORD_SIZE; size -= WORD_SIZE, t += WORD_SIZE, f += WORD_SIZE)
+        *reinterpret_cast<Word*>(t) = *reinterpret_cast<const Word*>(f);
     while (size--) *t++ = *f++;
     return to;
 }
@@ -36,12 +46,19 @@ void* memmove(void* to, const void* from, size_t size) {
     char* t = static_cast<char*>(to);
     const char* f = static_cast<const char*>(from);
     if (t <= f || t >= f + size) return memcpy(to, from, size);
+    // Overlapping with the target above: from the end down.
+    for (; size >= WORD_SIZE; size -= WORD_SIZE)
+        *reinterpret_cast<Word*>(t + size - WORD_SIZE) =
+            *reinterpret_cast<const Word*>(f + size - WORD_SIZE);
     while (size--) t[size] = f[size];
     return to;
 }
 
 void* memset(void* to, int value, size_t size) {
     char* t = static_cast<char*>(to);
+    const Word pattern = 0x01010101u * uint8_t(value);
+    for (; size >= WORD_SIZE; size -= WORD_SIZE, t += WORD_SIZE)
+        *reinterpret_cast<Word*>(t) = pattern;
     while (size--) *t++ = char(value);
     return to;
 }
