@@ -8,7 +8,7 @@ packages=(
   clang libclang-rt-14-dev
   g++-mingw-w64-i686 wine wine32:i386 xvfb xauth xdotool imagemagick
   fonts-liberation fonts-nanum locales xorriso
-  osslsigncode openssl help2man dpkg-dev fakeroot
+  osslsigncode openssl help2man dpkg-dev
 )
 
 missing=()

@@ -20,14 +20,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char PROGRAM_FILE[] = "WBOOT.EXE";
-const char ARCHIVE_FILE[] = "W_SETUP.WPK";
-const char PROGRAM_DESCRIPTION[] = "Wendle setup starter";
-
 bool holds_medium(const fs::path& folder) {
     std::error_code ec;
-    return fs::is_regular_file(folder / PROGRAM_FILE, ec) &&
-           fs::is_regular_file(folder / ARCHIVE_FILE, ec);
+    return fs::is_regular_file(folder / MEDIUM_PROGRAM, ec) &&
+           fs::is_regular_file(folder / MEDIUM_ARCHIVE, ec);
 }
 
 // Whether `path` is an ISO 9660 image: "CD001" in its first volume
@@ -56,19 +52,19 @@ int check_medium_folder(const std::string& shown, const fs::path& folder, const 
                         bool strict) {
     int status = EXIT_OK;
     size_t found = 0;
-    const std::string archive = (folder / ARCHIVE_FILE).string();
-    const std::string program = (folder / PROGRAM_FILE).string();
-    const std::string where = shown + ": " + PROGRAM_FILE;
+    const std::string archive = (folder / MEDIUM_ARCHIVE).string();
+    const std::string program = (folder / MEDIUM_PROGRAM).string();
+    const std::string where = shown + ": " + MEDIUM_PROGRAM;
 
     const std::string shown_archive =
-        shown == folder.string() ? archive : shown + ":" + ARCHIVE_FILE;
+        shown == folder.string() ? archive : shown + ":" + MEDIUM_ARCHIVE;
     if (test_archive(archive, jobs_from_option(""), nullptr, shown_archive) != EXIT_OK)
         status = EXIT_DAMAGED;
 
     PeImage image;
     const std::string fault = pe_load(program, &image);
     const std::string name = fault.empty() ? pe_version_value(image, "OriginalFilename") : "";
-    if (!fault.empty() || name != PROGRAM_FILE ||
+    if (!fault.empty() || name != MEDIUM_PROGRAM ||
         pe_version_value(image, "FileDescription") != PROGRAM_DESCRIPTION) {
         complain("error: " + where + ": not a WBOOT.EXE (" +
                  (fault.empty()
@@ -107,11 +103,11 @@ int check_medium_folder(const std::string& shown, const fs::path& folder, const 
         complain("error: " + error);
         status = EXIT_DAMAGED;
     } else if (memcmp(bound, actual, SHA256_DIGEST_SIZE) != 0) {
-        complain("error: " + where + ": bound to another archive than " + ARCHIVE_FILE +
+        complain("error: " + where + ": bound to another archive than " + MEDIUM_ARCHIVE +
                  ": it would refuse to install it");
         status = EXIT_DAMAGED;
     } else if (g_verbosity >= 0) {
-        printf("%s: bound to %s: the digest matches\n", where.c_str(), ARCHIVE_FILE);
+        printf("%s: bound to %s: the digest matches\n", where.c_str(), MEDIUM_ARCHIVE);
     }
     if (g_verbosity >= 0) printf("%s: %s\n", shown.c_str(), count_of(found, "finding").c_str());
     return status;
@@ -134,12 +130,12 @@ int check_medium(const std::string& operand, const std::string& trust, bool stri
     }
     const std::string to = scratch.path() + "/";
     if (run_tool({"xorriso", "-osirrox", "on", "-indev", operand, "-extract",
-                  std::string("/") + PROGRAM_FILE, to + PROGRAM_FILE, "-extract",
-                  std::string("/") + ARCHIVE_FILE, to + ARCHIVE_FILE},
+                  std::string("/") + MEDIUM_PROGRAM, to + MEDIUM_PROGRAM, "-extract",
+                  std::string("/") + MEDIUM_ARCHIVE, to + MEDIUM_ARCHIVE},
                  to + "xorriso.log") != 0 ||
         !holds_medium(scratch.path())) {
-        complain("check: " + operand + ": an ISO image without " + PROGRAM_FILE + " and " +
-                 ARCHIVE_FILE + " at its root, or one xorriso cannot read");
+        complain("check: " + operand + ": an ISO image without " + MEDIUM_PROGRAM + " and " +
+                 MEDIUM_ARCHIVE + " at its root, or one xorriso cannot read");
         return EXIT_DAMAGED;
     }
     return check_medium_folder(operand, scratch.path(), trust, strict);

@@ -2,10 +2,7 @@
 // from the trees, tested, the program bound to the archive and signed, and
 // optionally an ISO 9660 image of them.
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
-extern char** environ;
 
 #include <algorithm>
 #include <cctype>
@@ -28,8 +25,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char PROGRAM_NAME[] = "WBOOT.EXE";
-const char ARCHIVE_FILE[] = "W_SETUP.WPK";
 const char SETUP_PROGRAM[] = "W_SETUP.EXE";
 const char ISO_TOOL[] = "xorriso";
 // Started by Windows when the disc is inserted, where autorun is enabled.
@@ -78,26 +73,6 @@ bool on_path(const char* tool) {
         start = end + 1;
     }
     return false;
-}
-
-// Runs a program with its arguments, its standard output on ours and its
-// messages into `messages` (always printing a banner, xorriso is shown only
-// when it fails); its exit status, or -1 when it could not be started.
-int run_program(const std::vector<std::string>& args, const std::string& messages) {
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, messages.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return -1;
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // Writes `text`, or else a copy of `from_file`, to a new temporary beside
@@ -212,9 +187,10 @@ bool make_iso(const std::string& iso, const std::string& program, const std::str
         args.insert(args.end(),
                     {std::string("--modification-date=") + date, "--set_all_file_dates", date});
     }
-    args.insert(args.end(), {"-o", iso, "-graft-points", std::string(PROGRAM_NAME) + "=" + program,
-                             std::string(ARCHIVE_FILE) + "=" + archive, "AUTORUN.INF=" + autorun});
-    const int status = run_program(args, messages);
+    args.insert(args.end(),
+                {"-o", iso, "-graft-points", std::string(MEDIUM_PROGRAM) + "=" + program,
+                 std::string(MEDIUM_ARCHIVE) + "=" + archive, "AUTORUN.INF=" + autorun});
+    const int status = run_tool(args, messages);
     if (status != 0) {
         if (FILE* f = fopen(messages.c_str(), "rb")) {
             char line[512];
@@ -299,8 +275,8 @@ int run_medium(const Invocation& invocation) {
     // Each target checked before any work: written where a link points,
     // refused when it is no regular file.
     std::string archive, program_target, iso_target, error;
-    if (!resolve_target((outdir / ARCHIVE_FILE).string(), &archive, &error) ||
-        !resolve_target((outdir / PROGRAM_NAME).string(), &program_target, &error) ||
+    if (!resolve_target((outdir / MEDIUM_ARCHIVE).string(), &archive, &error) ||
+        !resolve_target((outdir / MEDIUM_PROGRAM).string(), &program_target, &error) ||
         (!iso.empty() && !resolve_target(iso, &iso_target, &error))) {
         complain("medium: " + error);
         return EXIT_DAMAGED;
@@ -365,7 +341,7 @@ int run_medium(const Invocation& invocation) {
         complain("medium: --program " + program + ": " + fault + "; nothing written");
         return EXIT_DAMAGED;
     }
-    if (!preflight_members(&members, trees, (outdir / ARCHIVE_FILE).string(),
+    if (!preflight_members(&members, trees, (outdir / MEDIUM_ARCHIVE).string(),
                            invocation.has("strict"))) {
         complain("medium: nothing written: the preflight found " +
                  std::string(invocation.has("strict") ? "problems (--strict)" : "errors"));
@@ -453,8 +429,8 @@ int run_medium(const Invocation& invocation) {
     keep_temporary(new_archive);
     if (g_verbosity >= 0) {
         printf("%s: %s (%s%s) and %s, %s (tested, checksums verified), %s packed into %s\n",
-               outdir.string().c_str(), PROGRAM_NAME, bind ? "bound to the archive" : "unbound",
-               sign.pkcs12.empty() ? "" : ", signed", ARCHIVE_FILE,
+               outdir.string().c_str(), MEDIUM_PROGRAM, bind ? "bound to the archive" : "unbound",
+               sign.pkcs12.empty() ? "" : ", signed", MEDIUM_ARCHIVE,
                count_of(members.size(), "member").c_str(),
                human_size(totals.original_bytes).c_str(), human_size(totals.archive_bytes).c_str());
         if (!iso.empty()) printf("%s: ISO 9660 image of the medium\n", iso.c_str());

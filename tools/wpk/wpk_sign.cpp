@@ -20,7 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char DESCRIPTION[] = "Wendle setup starter";
 constexpr const char SYSTEM_CERTIFICATES[] = "/etc/ssl/certs/ca-certificates.crt";
 
 } // namespace
@@ -169,7 +168,7 @@ bool sign_program(const SignRequest& request, const std::string& in, const std::
         return false;
     }
     std::vector<std::string> args = {SIGN_TOOL, "sign",   "-pkcs12", request.pkcs12,
-                                     "-h",      "sha256", "-n",      DESCRIPTION};
+                                     "-h",      "sha256", "-n",      PROGRAM_DESCRIPTION};
     if (!request.password_file.empty()) {
         args.push_back("-readpass");
         args.push_back(request.password_file);

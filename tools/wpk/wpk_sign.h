@@ -12,6 +12,12 @@
 
 constexpr const char SIGN_TOOL[] = "osslsigncode";
 
+// A medium's two files, and the description the program's version
+// information (and its signature) gives.
+constexpr const char MEDIUM_PROGRAM[] = "WBOOT.EXE";
+constexpr const char MEDIUM_ARCHIVE[] = "W_SETUP.WPK";
+constexpr const char PROGRAM_DESCRIPTION[] = "Wendle setup starter";
+
 // A private folder under the temporary folder, removed with what it holds
 // when the object goes.
 class ScratchFolder {
